@@ -1,0 +1,127 @@
+#pragma once
+
+// The Win32 surface the product is written against. On Windows this is <windows.h>
+// itself; elsewhere this header declares the same names, types, constants and error
+// numbers, and src/platform/posix/ implements them over POSIX. Nothing outside
+// src/platform/ asks which system it is on.
+//
+// What the POSIX stand-in promises (each function's comment in posix/ says more):
+// - CreateFileW opens an existing file read-only and close-on-exec, by its UTF-16 path
+//   converted to UTF-8 (a lone surrogate becomes U+FFFD). A FIFO without a writer does
+//   not hang it. A directory fails with ERROR_ACCESS_DENIED, the empty path with
+//   ERROR_PATH_NOT_FOUND, and errno is mapped as Windows compatibility layers map it.
+//   POSIX has no mandatory share modes, so ERROR_SHARING_VIOLATION never arises.
+// - ReadFile is one read(2) per call, retried on EINTR; TRUE with 0 bytes at the end.
+// - SetFilePointerEx fails with ERROR_NEGATIVE_SEEK for a position below 0 or beyond
+//   the largest signed 64-bit value; a position past the end succeeds.
+// - GetFileSizeEx reports regular files only; a pipe, socket or device fails with
+//   ERROR_INVALID_FUNCTION, as Windows does for handles that are not files.
+// - GetLastError is per thread. HeapAlloc with flags 0 is malloc (null on failure,
+//   last error untouched).
+// - MultiByteToWideChar(CP_UTF8, 0, ...) replaces invalid input the way Windows does,
+//   which differs from the Unicode maximal-subpart practice for E0/ED/F0/F4 leads.
+
+#ifdef _WIN32
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#else  // the POSIX stand-in
+
+#include <cstddef>
+#include <cstdint>
+
+using BOOL = int;
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using LONG = std::int32_t;
+using LONGLONG = std::int64_t;
+using SIZE_T = std::size_t;
+using HANDLE = void*;
+using LPVOID = void*;
+using LPCVOID = const void*;
+using LPDWORD = DWORD*;
+using CHAR = char;
+using LPCCH = const char*;
+using LPCSTR = const char*;
+// A wide character is a UTF-16 code unit, as on Windows.
+using WCHAR = char16_t;
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
+
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+};
+using PLARGE_INTEGER = LARGE_INTEGER*;
+
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+struct OVERLAPPED;
+using LPOVERLAPPED = OVERLAPPED*;
+
+inline constexpr BOOL TRUE = 1;
+inline constexpr BOOL FALSE = 0;
+inline HANDLE const INVALID_HANDLE_VALUE =
+    reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+
+inline constexpr DWORD GENERIC_READ = 0x80000000u;
+inline constexpr DWORD FILE_SHARE_READ = 0x1;
+inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
+inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD FILE_BEGIN = 0;
+inline constexpr DWORD FILE_CURRENT = 1;
+inline constexpr DWORD FILE_END = 2;
+inline constexpr UINT CP_UTF8 = 65001;
+
+inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+inline constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
+inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
+inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr DWORD ERROR_CRC = 23;
+inline constexpr DWORD ERROR_READ_FAULT = 30;
+inline constexpr DWORD ERROR_GEN_FAILURE = 31;
+inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+inline constexpr DWORD ERROR_NOT_READY = 21;
+inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
+inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                      PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod);
+BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
+BOOL CloseHandle(HANDLE hObject);
+
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+
+HANDLE GetProcessHeap();
+LPVOID HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
+BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
+
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
+
+#endif
