@@ -70,8 +70,7 @@ using LPOVERLAPPED = OVERLAPPED*;
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
-inline HANDLE const INVALID_HANDLE_VALUE =
-    reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
 inline constexpr DWORD GENERIC_READ = 0x80000000u;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
@@ -109,8 +108,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
               LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
-BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
-                      PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod);
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                      DWORD dwMoveMethod);
 BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
 BOOL CloseHandle(HANDLE hObject);
 

@@ -1,0 +1,171 @@
+// Code-page conversion: UTF-8 to UTF-16 as Windows does it, and the reverse for paths.
+
+#include <climits>
+#include <cstring>
+
+#include "platform/posix/stand_in.h"
+
+using CX::Platform::FaultAction;
+using CX::Platform::FaultCall;
+using CX::Platform::Detail::TakeFault;
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool IsContinuation(unsigned char b) {
+    return b >= 0x80 && b <= 0xBF;
+}
+
+// Decodes UTF-8 by the rule Windows has followed since Vista, calling emit for each UTF-16
+// unit. It agrees with the Unicode maximal-subpart practice except in one place: when a
+// lead E0, ED, F0 or F4 is followed by a continuation byte outside the range that lead
+// allows (an overlong form, a surrogate, or a value above U+10FFFF), the lead and that
+// byte together give one U+FFFD, where maximal subparts give one for the lead alone.
+template <class Emit>
+void DecodeUtf8(const unsigned char* p, std::size_t n, Emit emit) {
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char lead = p[i];
+        if (lead < 0x80) {
+            emit(static_cast<char16_t>(lead));
+            ++i;
+            continue;
+        }
+        if (lead < 0xC2 || lead > 0xF4) {
+            // A stray continuation byte, a lead that can only start an overlong form
+            // (C0, C1), or one beyond the Unicode range (F5 to FF).
+            emit(kReplacement);
+            ++i;
+            continue;
+        }
+        int trail = lead < 0xE0 ? 1 : (lead < 0xF0 ? 2 : 3);
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead == 0xE0) {
+            low = 0xA0;  // below: overlong
+        } else if (lead == 0xED) {
+            high = 0x9F;  // above: a surrogate
+        } else if (lead == 0xF0) {
+            low = 0x90;  // below: overlong
+        } else if (lead == 0xF4) {
+            high = 0x8F;  // above: beyond U+10FFFF
+        }
+        if (i + 1 >= n || !IsContinuation(p[i + 1])) {
+            emit(kReplacement);
+            ++i;
+            continue;
+        }
+        if (p[i + 1] < low || p[i + 1] > high) {
+            emit(kReplacement);
+            i += 2;
+            continue;
+        }
+        char32_t cp = lead & (0x3F >> trail);
+        std::size_t j = i + 1;
+        int taken = 0;
+        while (taken < trail && j < n && IsContinuation(p[j])) {
+            cp = (cp << 6) | (p[j] & 0x3F);
+            ++j;
+            ++taken;
+        }
+        i = j;
+        if (taken < trail) {
+            // A well-formed beginning cut short: one U+FFFD for all of it.
+            emit(kReplacement);
+        } else if (cp >= 0x10000) {
+            cp -= 0x10000;
+            emit(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            emit(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            emit(static_cast<char16_t>(cp));
+        }
+    }
+}
+
+int Fail(DWORD error) {
+    SetLastError(error);
+    return 0;
+}
+
+}  // namespace
+
+// Windows, CP_UTF8 with flags 0: converts cbMultiByte bytes (or, for -1, the text up to
+// and including its NUL) to UTF-16, replacing invalid input with U+FFFD by Windows' own
+// rule (see DecodeUtf8). A NUL byte is converted like any other. With a null destination
+// and a capacity of 0 it returns the number of units needed; otherwise the number written.
+// Failures return 0: ERROR_INVALID_PARAMETER for a code page other than CP_UTF8, a null
+// source, a byte count of 0 or below -1, a negative capacity or a null destination with a
+// capacity; ERROR_INVALID_FLAGS for any flag (the stand-in supports none);
+// ERROR_INSUFFICIENT_BUFFER when the result does not fit, in which case nothing is
+// written.
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar) {
+    if (const auto fault = TakeFault(FaultCall::MultiByteToWideChar);
+        fault.Action == FaultAction::Fail) {
+        return Fail(static_cast<DWORD>(fault.Value));
+    }
+    if (CodePage != CP_UTF8) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (dwFlags != 0) {
+        return Fail(ERROR_INVALID_FLAGS);
+    }
+    if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
+        (lpWideCharStr == nullptr && cchWideChar != 0)) {
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
+    std::size_t n =
+        cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<std::size_t>(cbMultiByte);
+    if (n > static_cast<std::size_t>(INT_MAX)) {
+        // A NUL-terminated text too long for the int result.
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+
+    // Each byte gives at most one unit (a 4-byte sequence gives two), so the count fits.
+    std::size_t need = 0;
+    DecodeUtf8(p, n, [&need](char16_t) { ++need; });
+    if (cchWideChar == 0) {
+        return static_cast<int>(need);
+    }
+    if (need > static_cast<std::size_t>(cchWideChar)) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::size_t k = 0;
+    DecodeUtf8(p, n, [&k, lpWideCharStr](char16_t u) { lpWideCharStr[k++] = u; });
+    return static_cast<int>(k);
+}
+
+namespace CX::Platform::Detail {
+
+std::string Utf8FromUtf16Path(const WCHAR* pPath) {
+    std::string out;
+    for (std::size_t i = 0; pPath[i] != 0; ++i) {
+        char32_t cp = pPath[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && pPath[i + 1] >= 0xDC00 && pPath[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (pPath[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = kReplacement;  // a lone surrogate has no UTF-8 form
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace CX::Platform::Detail

@@ -1,0 +1,240 @@
+// File services over POSIX descriptors. A handle is the descriptor plus one, so that no
+// open file is ever null or INVALID_HANDLE_VALUE.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <new>
+
+#include "platform/posix/stand_in.h"
+
+using CX::Platform::CreateFileArgs;
+using CX::Platform::FaultAction;
+using CX::Platform::FaultCall;
+using CX::Platform::Detail::ErrorFromErrno;
+using CX::Platform::Detail::TakeFault;
+
+namespace {
+
+HANDLE HandleFromFd(int fd) {
+    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1);
+}
+
+// The descriptor behind a handle, or -1 for null and INVALID_HANDLE_VALUE.
+int FdFromHandle(HANDLE h) {
+    const auto v = reinterpret_cast<std::intptr_t>(h);
+    if (v <= 0 || v - 1 > INT32_MAX) {
+        return -1;
+    }
+    return static_cast<int>(v - 1);
+}
+
+BOOL FailWith(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+BOOL FailFromErrno() {
+    return FailWith(ErrorFromErrno(errno));
+}
+
+HANDLE OpenFailed(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+// Windows: opens an existing file for reading and returns its handle, or
+// INVALID_HANDLE_VALUE with the last error set. The UTF-16 path is handed to POSIX as
+// UTF-8 (a lone surrogate becomes U+FFFD) and used as POSIX reads it: separators,
+// case and trailing dots are not given Windows' meaning. The descriptor is close-on-exec,
+// as a Windows handle is not inherited unless asked for.
+// - Only reading an existing file is provided (GENERIC_READ, OPEN_EXISTING); any other
+//   access or disposition fails with ERROR_INVALID_PARAMETER instead of opening something
+//   else. Share modes are accepted and mean nothing: POSIX has no mandatory sharing, so
+//   ERROR_SHARING_VIOLATION never arises. Security attributes, attribute flags and the
+//   template are ignored, as Windows ignores a template when it opens an existing file.
+// - The open does not wait: it is made with O_NONBLOCK, which is then cleared, so that a
+//   FIFO without a writer opens at once (and then reads as empty) instead of hanging.
+// - A directory fails with ERROR_ACCESS_DENIED, as on Windows without backup semantics;
+//   the empty (or null) path with ERROR_PATH_NOT_FOUND; everything else by ErrorFromErrno
+//   (a missing file 2, a file used as a directory 3, a path too long 206, ...).
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+    CX::Platform::Detail::RecordCreateFileArgs(
+        CreateFileArgs{dwDesiredAccess, dwShareMode, lpSecurityAttributes == nullptr,
+                       dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile == nullptr});
+    if (const auto fault = TakeFault(FaultCall::CreateFileW); fault.Action == FaultAction::Fail) {
+        return OpenFailed(static_cast<DWORD>(fault.Value));
+    }
+    if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
+        return OpenFailed(ERROR_INVALID_PARAMETER);
+    }
+    if (lpFileName == nullptr || lpFileName[0] == 0) {
+        return OpenFailed(ERROR_PATH_NOT_FOUND);
+    }
+
+    std::string path;
+    try {
+        path = CX::Platform::Detail::Utf8FromUtf16Path(lpFileName);
+    } catch (const std::bad_alloc&) {
+        return OpenFailed(ERROR_NOT_ENOUGH_MEMORY);
+    }
+
+    int fd;
+    do {
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return OpenFailed(ErrorFromErrno(errno));
+    }
+
+    struct stat st;
+    int flags;
+    if (fstat(fd, &st) != 0 || (flags = fcntl(fd, F_GETFL)) < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        const DWORD error = ErrorFromErrno(errno);
+        close(fd);
+        return OpenFailed(error);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        close(fd);
+        return OpenFailed(ERROR_ACCESS_DENIED);
+    }
+    return HandleFromFd(fd);
+}
+
+// Windows, synchronous handle: one read of up to nNumberOfBytesToRead bytes at the file
+// pointer, which moves on by what was delivered. The count is set to 0 before anything
+// else and to the delivered count on success. TRUE with 0 bytes at or past the end, and
+// for a request of 0 bytes. A short count is handed on as it comes; an interrupted read is
+// retried. Overlapped reads are not provided (ERROR_INVALID_PARAMETER), nor is a null count.
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesRead != nullptr) {
+        *lpNumberOfBytesRead = 0;
+    }
+    const auto fault = TakeFault(FaultCall::ReadFile);
+    if (fault.Action == FaultAction::Fail) {
+        return FailWith(static_cast<DWORD>(fault.Value));
+    }
+    if (lpNumberOfBytesRead == nullptr || lpOverlapped != nullptr) {
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    const int fd = FdFromHandle(hFile);
+    if (fd < 0) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    if (fault.Action == FaultAction::ReadNothing || nNumberOfBytesToRead == 0) {
+        return TRUE;
+    }
+    ssize_t got;
+    do {
+        got = read(fd, lpBuffer, nNumberOfBytesToRead);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        return FailFromErrno();
+    }
+    *lpNumberOfBytesRead = static_cast<DWORD>(got);
+    return TRUE;
+}
+
+// Windows: moves the file pointer to liDistanceToMove from the start (FILE_BEGIN), the
+// current pointer (FILE_CURRENT) or the end (FILE_END) and reports the new pointer when
+// asked. A resulting position below 0, or beyond the largest signed 64-bit value, fails
+// with ERROR_NEGATIVE_SEEK and leaves the pointer where it was; a position past the end is
+// allowed. Another move method fails with ERROR_INVALID_PARAMETER.
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                      DWORD dwMoveMethod) {
+    if (const auto fault = TakeFault(FaultCall::SetFilePointerEx);
+        fault.Action == FaultAction::Fail) {
+        return FailWith(static_cast<DWORD>(fault.Value));
+    }
+    const int fd = FdFromHandle(hFile);
+    if (fd < 0) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    std::int64_t base = 0;
+    if (dwMoveMethod == FILE_CURRENT) {
+        const off_t current = lseek(fd, 0, SEEK_CUR);
+        if (current < 0) {
+            return FailFromErrno();
+        }
+        base = current;
+    } else if (dwMoveMethod == FILE_END) {
+        struct stat st;
+        if (fstat(fd, &st) != 0) {
+            return FailFromErrno();
+        }
+        base = st.st_size;
+    } else if (dwMoveMethod != FILE_BEGIN) {
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    std::int64_t target;
+    if (__builtin_add_overflow(base, liDistanceToMove.QuadPart, &target) || target < 0) {
+        return FailWith(ERROR_NEGATIVE_SEEK);
+    }
+    const off_t moved = lseek(fd, static_cast<off_t>(target), SEEK_SET);
+    if (moved < 0) {
+        return FailFromErrno();
+    }
+    if (lpNewFilePointer != nullptr) {
+        lpNewFilePointer->QuadPart = moved;
+    }
+    return TRUE;
+}
+
+// Windows: the size of a file, from fstat. A handle that is not a regular file (a pipe,
+// a socket, a character device) fails with ERROR_INVALID_FUNCTION, as Windows answers for
+// handles that are not files.
+BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
+    const auto fault = TakeFault(FaultCall::GetFileSizeEx);
+    if (fault.Action == FaultAction::Fail) {
+        return FailWith(static_cast<DWORD>(fault.Value));
+    }
+    const int fd = FdFromHandle(hFile);
+    if (fd < 0) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        return FailFromErrno();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return FailWith(ERROR_INVALID_FUNCTION);
+    }
+    std::int64_t size = st.st_size;
+    if (fault.Action == FaultAction::AdjustSize) {
+        if (__builtin_add_overflow(size, fault.Value, &size)) {
+            size = fault.Value < 0 ? 0 : INT64_MAX;
+        }
+        if (size < 0) {
+            size = 0;
+        }
+    }
+    lpFileSize->QuadPart = size;
+    return TRUE;
+}
+
+// Windows: releases the handle. Null, INVALID_HANDLE_VALUE and a handle already closed
+// fail with ERROR_INVALID_HANDLE. An interrupted close still releases the descriptor on
+// the systems we build for, so it counts as done.
+BOOL CloseHandle(HANDLE hObject) {
+    const auto fault = TakeFault(FaultCall::CloseHandle);
+    const int fd = FdFromHandle(hObject);
+    if (fd < 0) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    if (close(fd) != 0 && errno != EINTR) {
+        return FailFromErrno();
+    }
+    if (fault.Action == FaultAction::Fail) {
+        return FailWith(static_cast<DWORD>(fault.Value));
+    }
+    return TRUE;
+}
