@@ -3,10 +3,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <type_traits>
 
 #include "platform/win32.h"
 
 namespace CX {
+
+// The longest text a heap string may hold, in characters: sizes are unsigned 32-bit and
+// a string's length must stay a non-negative 32-bit value with room for the terminator,
+// so 2^31 - 1 narrow characters, and 2^31 - 2 wide ones.
+template <class T>
+inline constexpr std::size_t HeapStringMaxLength = sizeof(T) == 1 ? std::size_t{INT32_MAX}
+                                                                  : std::size_t{INT32_MAX} - 1;
 
 // A stateless allocator over the process heap. It keeps no heap handle: every call asks
 // for the default heap anew, so all instances are interchangeable.
@@ -21,7 +29,7 @@ public:
     HeapAllocator(const HeapAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t n) {
-        if (n > max_size()) {
+        if (n > max_size() || n > SIZE_MAX / sizeof(T)) {
             throw std::bad_array_new_length();
         }
         void* p = HeapAlloc(GetProcessHeap(), 0, n * sizeof(T));
@@ -35,8 +43,11 @@ public:
 
     void deallocate(T* p, std::size_t) noexcept { HeapFree(GetProcessHeap(), 0, p); }
 
-    // Sizes are unsigned 32-bit throughout, so no block is ever larger than that.
-    static constexpr std::size_t max_size() noexcept { return UINT32_MAX / sizeof(T); }
+    // The strings take their length limit from here. libstdc++ allows a basic_string
+    // (max_size() - 1) / 2 characters of its allocator's max_size(), so this is the
+    // value that yields HeapStringMaxLength; the largest block a string then asks for,
+    // its limit plus the terminator, is below 4 GiB.
+    static constexpr std::size_t max_size() noexcept { return 2 * HeapStringMaxLength<T> + 1; }
 
     template <class U>
     bool operator==(const HeapAllocator<U>&) const noexcept {

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+
+#include "io/input_stream.h"
+#include "mem/heap_string.h"
+#include "platform/win32.h"
+#include "text/status.h"
+
+namespace CX::IO {
+
+// An input stream over one file, opened for reading when the stream is made and closed
+// when it is destroyed. Others may read and write the file meanwhile, but not delete or
+// rename it. Output arguments are written only on success; every operation on a stream
+// that did not open answers NotReady, "File not opened".
+class FileInputStream : public IInputStream {
+public:
+    // Opens pPath, a NUL-terminated UTF-8 path. Whether it opened is told by IsOpen only.
+    explicit FileInputStream(const char* pPath);
+    ~FileInputStream() override;
+
+    FileInputStream(const FileInputStream&) = delete;
+    FileInputStream& operator=(const FileInputStream&) = delete;
+
+    // One system read straight into pBuffer: a short count is passed on as it comes.
+    Status Read(void* pBuffer, std::uint32_t cBytesToRead, std::uint32_t* pcBytesRead) override;
+    Status Seek(std::uint64_t nOffset) override;
+    Status GetPosition(std::uint64_t* pPosition) override;
+    // Asks the system anew on each call, so a file that grows while it is read is followed.
+    Status GetSize(std::uint64_t* pSize) override;
+    // Asks GetPosition and GetSize through the interface, each time.
+    bool IsEndOfStream() override;
+    bool IsOpen() override;
+    // The path as it was passed when open, "" otherwise.
+    const char* GetName() override;
+
+private:
+    Status Open(const char* pPath);
+
+    HANDLE m_hFile = nullptr;  // null when not open; never INVALID_HANDLE_VALUE
+    HeapString m_strName;
+};
+
+}  // namespace CX::IO
