@@ -1,0 +1,150 @@
+// MultiByteToWideChar(CP_UTF8, 0) against the recorded Windows behaviour.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace {
+
+struct Case {
+    std::string Name;
+    std::string Input;
+    std::vector<WCHAR> Expected;
+};
+
+std::string BytesFromHex(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return out;
+}
+
+std::vector<WCHAR> UnitsFromHex(const std::string& text) {
+    std::vector<WCHAR> out;
+    std::istringstream in(text);
+    std::string unit;
+    while (in >> unit) {
+        out.push_back(static_cast<WCHAR>(std::stoi(unit, nullptr, 16)));
+    }
+    return out;
+}
+
+// Rows of windows.tsv: name, input bytes, expected units (column 3).
+std::vector<Case> LoadWindowsCases() {
+    std::vector<Case> cases;
+    std::ifstream in(std::string(QUILLMARK_VECTORS_DIR) + "/utf8/windows.tsv");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::vector<std::string> columns;
+        std::istringstream fields(line);
+        std::string field;
+        while (std::getline(fields, field, '\t')) {
+            columns.push_back(field);
+        }
+        columns.resize(3);
+        cases.push_back({columns[0], BytesFromHex(columns[1]), UnitsFromHex(columns[2])});
+    }
+    return cases;
+}
+
+int Convert(const std::string& input, int cb, std::vector<WCHAR>* pOutput) {
+    const int need = MultiByteToWideChar(CP_UTF8, 0, input.data(), cb, nullptr, 0);
+    if (need <= 0) {
+        return need;
+    }
+    pOutput->assign(static_cast<std::size_t>(need), 0xBEEF);
+    return MultiByteToWideChar(CP_UTF8, 0, input.data(), cb, pOutput->data(), need);
+}
+
+class WindowsRule : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_cases = LoadWindowsCases();
+        if (m_cases.empty()) {
+            GTEST_SKIP() << "no vectors at " << QUILLMARK_VECTORS_DIR << "/utf8/windows.tsv";
+        }
+        ASSERT_EQ(m_cases.size(), 160u) << "windows.tsv is incomplete";
+    }
+    std::vector<Case> m_cases;
+};
+
+TEST_F(WindowsRule, InputAlone) {
+    for (const Case& c : m_cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<WCHAR> out;
+        SetLastError(0);
+        const int got = Convert(c.Input, static_cast<int>(c.Input.size()), &out);
+        if (c.Input.empty()) {
+            // A byte count of 0 is refused rather than converted to nothing.
+            EXPECT_EQ(got, 0);
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+        } else {
+            EXPECT_EQ(got, static_cast<int>(c.Expected.size()));
+            EXPECT_EQ(out, c.Expected);
+        }
+    }
+}
+
+// As a path conversion calls it: the input and its terminator. (Wine 8 differs from
+// Windows on five of these rows, see the vectors' README.)
+TEST_F(WindowsRule, InputWithTerminator) {
+    for (const Case& c : m_cases) {
+        SCOPED_TRACE(c.Name);
+        std::vector<WCHAR> expected = c.Expected;
+        expected.push_back(0);
+        std::vector<WCHAR> out;
+        const int got = Convert(c.Input + '\0', static_cast<int>(c.Input.size() + 1), &out);
+        EXPECT_EQ(got, static_cast<int>(expected.size()));
+        EXPECT_EQ(out, expected);
+    }
+}
+
+TEST(MultiByteToWideChar, NulTerminatedCountIncludesTerminator) {
+    WCHAR out[8];
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xC3\xA9", -1, nullptr, 0), 3);
+    ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xC3\xA9", -1, out, 8), 3);
+    EXPECT_EQ(out[0], 0x61);
+    EXPECT_EQ(out[1], 0xE9);
+    EXPECT_EQ(out[2], 0);
+}
+
+TEST(MultiByteToWideChar, Refusals) {
+    const char* const szText = "h\xC3\xA9llo";  // 6 bytes, 5 units
+    WCHAR out[8];
+    struct {
+        const char* Name;
+        UINT CodePage;
+        DWORD Flags;
+        int Cb;
+        WCHAR* Dest;
+        int Capacity;
+        DWORD Error;
+    } const cases[] = {
+        {"destination one unit short", CP_UTF8, 0, 6, out, 4, ERROR_INSUFFICIENT_BUFFER},
+        {"byte count 0", CP_UTF8, 0, 0, nullptr, 0, ERROR_INVALID_PARAMETER},
+        {"byte count below -1", CP_UTF8, 0, -2, nullptr, 0, ERROR_INVALID_PARAMETER},
+        {"no destination but a capacity", CP_UTF8, 0, 6, nullptr, 5, ERROR_INVALID_PARAMETER},
+        {"negative capacity", CP_UTF8, 0, 6, out, -1, ERROR_INVALID_PARAMETER},
+        {"MB_PRECOMPOSED", CP_UTF8, 0x1, 6, nullptr, 0, ERROR_INVALID_FLAGS},
+        {"MB_USEGLYPHCHARS", CP_UTF8, 0x4, 6, nullptr, 0, ERROR_INVALID_FLAGS},
+        {"no such code page", 12345, 0, 6, nullptr, 0, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(c.CodePage, c.Flags, szText, c.Cb, c.Dest, c.Capacity), 0);
+        EXPECT_EQ(GetLastError(), c.Error);
+    }
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, szText, 6, out, 5), 5);  // exactly enough
+}
+
+}  // namespace

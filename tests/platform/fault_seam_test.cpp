@@ -1,0 +1,99 @@
+// The fault seam: actions fire on the use they were armed for, once.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/fault_seam.h"
+#include "platform/win32.h"
+
+namespace CX::Platform {
+namespace {
+
+class FaultSeam : public ::testing::Test {
+protected:
+    void SetUp() override { ResetFaults(); }
+    void TearDown() override { ResetFaults(); }
+};
+
+int Count(const char* sz) {
+    return MultiByteToWideChar(CP_UTF8, 0, sz, -1, nullptr, 0);
+}
+
+TEST_F(FaultSeam, FailsOnTheNthUseFromNowOnly) {
+    EXPECT_EQ(Count("abc"), 4);
+    EXPECT_EQ(UseCount(FaultCall::MultiByteToWideChar), 1u);
+    FailOn(FaultCall::MultiByteToWideChar, 2, 1113);
+    EXPECT_EQ(Count("abc"), 4);
+    SetLastError(0);
+    EXPECT_EQ(Count("abc"), 0);
+    EXPECT_EQ(GetLastError(), 1113u);
+    EXPECT_EQ(Count("abc"), 4);  // spent
+    EXPECT_EQ(UseCount(FaultCall::MultiByteToWideChar), 4u);
+
+    FailOn(FaultCall::MultiByteToWideChar, 1, 5);
+    ResetFaults();
+    EXPECT_EQ(UseCount(FaultCall::MultiByteToWideChar), 0u);
+    EXPECT_EQ(Count("abc"), 4);  // disarmed
+}
+
+TEST_F(FaultSeam, HeapAllocRefusalKeepsLastError) {
+    FailOn(FaultCall::HeapAlloc, 1, 8);
+    SetLastError(3);
+    EXPECT_EQ(HeapAlloc(GetProcessHeap(), 0, 16), nullptr);
+    EXPECT_EQ(GetLastError(), 3u);
+    void* p = HeapAlloc(GetProcessHeap(), 0, 16);
+    EXPECT_NE(p, nullptr);
+    HeapFree(GetProcessHeap(), 0, p);
+}
+
+TEST_F(FaultSeam, TextArmsEntriesOrNothing) {
+    EXPECT_TRUE(ArmFaultsFromText(""));
+    EXPECT_TRUE(ArmFaultsFromText("MultiByteToWideChar:2:87,MultiByteToWideChar:3:1004"));
+    EXPECT_EQ(Count("a"), 2);
+    EXPECT_EQ(Count("a"), 0);
+    EXPECT_EQ(GetLastError(), 87u);
+    EXPECT_EQ(Count("a"), 0);
+    EXPECT_EQ(GetLastError(), 1004u);
+
+    const char* const malformed[] = {
+        "MultiByteToWideChar",
+        "MultiByteToWideChar:1",
+        "MultiByteToWideChar:1:",
+        "MultiByteToWideChar:0:5",
+        "MultiByteToWideChar:1:5,",
+        "MultiByteToWideChar:1:5;",
+        "MultiByteToWideChar:1:4294967296",
+        "MultiByteToWideChar:1:empty",  // only ReadFile reads nothing
+        "ReadFile:1:size+1",            // only GetFileSizeEx reports sizes
+        "GetFileSizeEx:1:size*2",
+        "WriteFile:1:5",
+        "MultiByteToWideChar:1:5,Bogus:1:5",  // nothing armed from a text with any fault
+    };
+    for (const char* sz : malformed) {
+        SCOPED_TRACE(sz);
+        EXPECT_FALSE(ArmFaultsFromText(sz));
+        EXPECT_EQ(Count("a"), 2);
+    }
+}
+
+// The environment is read once per process, before the first use is counted, so each
+// case runs in a fresh process (and outside the fixture, whose reset would disarm it).
+TEST(FaultSeamEnvironment, ArmsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    UseCount(FaultCall::MultiByteToWideChar);  // this process has read its environment
+    setenv("QUILLMARK_FAULTS", "MultiByteToWideChar:2:77", 1);
+    EXPECT_EXIT(
+        {
+            const bool first = Count("a") == 2;
+            const bool second = Count("a") == 0 && GetLastError() == 77;
+            std::exit(first && second ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    setenv("QUILLMARK_FAULTS", "MultiByteToWideChar:x", 1);
+    EXPECT_DEATH(Count("a"), "QUILLMARK_FAULTS is malformed");
+    unsetenv("QUILLMARK_FAULTS");
+}
+
+}  // namespace
+}  // namespace CX::Platform
