@@ -1,0 +1,163 @@
+// FileInputStream over real files.
+
+#include "io/file_input_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+#include "io_test_support.h"
+
+namespace CX::IO {
+namespace {
+
+constexpr std::uint32_t kBlock = 65536;
+
+class FileInputStreamTest : public Testing::TempDirTest {
+protected:
+    char m_buffer[kBlock];
+};
+
+TEST_F(FileInputStreamTest, NotOpenAnswersNotReadyAndWritesNothing) {
+    const std::string path = (m_dir / "missing").string();
+    FileInputStream stream(path.c_str());
+    EXPECT_FALSE(stream.IsOpen());
+    EXPECT_TRUE(stream.IsEndOfStream());
+    EXPECT_STREQ(stream.GetName(), "");
+
+    std::uint32_t cRead = 77;
+    std::uint64_t value = 88;
+    for (const Status& status : {stream.Read(m_buffer, kBlock, &cRead), stream.Seek(0),
+                                 stream.GetPosition(&value), stream.GetSize(&value)}) {
+        EXPECT_EQ(status.Code, StatusCode::NotReady);
+        EXPECT_STREQ(status.Message, "File not opened");
+    }
+    EXPECT_EQ(cRead, 77u);
+    EXPECT_EQ(value, 88u);
+}
+
+TEST_F(FileInputStreamTest, EmptyFile) {
+    FileInputStream stream(Write("empty", "").c_str());
+    ASSERT_TRUE(stream.IsOpen());
+    EXPECT_TRUE(stream.IsEndOfStream());
+    std::uint32_t cRead = 77;
+    const Status status = stream.Read(m_buffer, kBlock, &cRead);
+    EXPECT_EQ(status.Code, StatusCode::EndOfData);
+    EXPECT_STREQ(status.Message, "");
+    EXPECT_EQ(cRead, 0u);
+}
+
+TEST_F(FileInputStreamTest, HundredBytesReadSeekAndReadAgain) {
+    const std::string content = Bytes(100);
+    FileInputStream stream(Write("hundred", content).c_str());
+    ASSERT_TRUE(stream.IsOpen());
+    EXPECT_FALSE(stream.IsEndOfStream());
+
+    std::uint32_t cRead = 0;
+    ASSERT_TRUE(stream.Read(m_buffer, 0, &cRead).Code == StatusCode::EndOfData);
+    EXPECT_EQ(cRead, 0u);
+
+    Status status = stream.Read(m_buffer, kBlock, &cRead);
+    EXPECT_EQ(status.Code, StatusCode::Success);
+    EXPECT_STREQ(status.Message, "");
+    ASSERT_EQ(cRead, 100u);
+    EXPECT_EQ(std::string(m_buffer, cRead), content);
+    EXPECT_TRUE(stream.IsEndOfStream());
+    EXPECT_EQ(stream.Read(m_buffer, kBlock, &cRead).Code, StatusCode::EndOfData);
+    EXPECT_EQ(cRead, 0u);
+
+    std::uint64_t size = 0;
+    ASSERT_TRUE(stream.GetSize(&size).IsSuccess());
+    EXPECT_EQ(size, 100u);
+
+    ASSERT_TRUE(stream.Seek(0).IsSuccess());
+    EXPECT_FALSE(stream.IsEndOfStream());
+    ASSERT_TRUE(stream.Read(m_buffer, 10, &cRead).IsSuccess());
+    EXPECT_EQ(std::string(m_buffer, cRead), content.substr(0, 10));
+    std::uint64_t position = 0;
+    ASSERT_TRUE(stream.GetPosition(&position).IsSuccess());
+    EXPECT_EQ(position, 10u);
+}
+
+TEST_F(FileInputStreamTest, SeekPastTheEnd) {
+    FileInputStream stream(Write("short", "abc").c_str());
+    ASSERT_TRUE(stream.Seek(1000000).IsSuccess());
+    std::uint64_t position = 0;
+    ASSERT_TRUE(stream.GetPosition(&position).IsSuccess());
+    EXPECT_EQ(position, 1000000u);
+    EXPECT_TRUE(stream.IsEndOfStream());
+    std::uint32_t cRead = 77;
+    EXPECT_EQ(stream.Read(m_buffer, kBlock, &cRead).Code, StatusCode::EndOfData);
+    EXPECT_EQ(cRead, 0u);
+}
+
+TEST_F(FileInputStreamTest, SeekBeyondTheSignedRangeIsRefused) {
+    FileInputStream stream(Write("short", "abc").c_str());
+    ASSERT_TRUE(stream.Seek(1).IsSuccess());
+    for (std::uint64_t offset : {std::uint64_t{1} << 63, UINT64_MAX}) {
+        const Status status = stream.Seek(offset);
+        EXPECT_EQ(status.Code, StatusCode::SeekFailed);
+        EXPECT_STREQ(status.Message, "SetFilePointerEx failed with error 131");
+    }
+    std::uint64_t position = 0;
+    ASSERT_TRUE(stream.GetPosition(&position).IsSuccess());
+    EXPECT_EQ(position, 1u);  // nothing moved, and the stream is still usable
+}
+
+TEST_F(FileInputStreamTest, NameIsThePathAsPassed) {
+    // Longer than the 15 characters a string holds without a block, and not ASCII.
+    const std::string path = Write("n\xC3\xA4me with spaces {1}", "x");
+    ASSERT_GT(path.size(), 15u);
+    FileInputStream stream(path.c_str());
+    ASSERT_TRUE(stream.IsOpen());
+    EXPECT_EQ(std::string(stream.GetName()), path);
+}
+
+TEST_F(FileInputStreamTest, FollowsAFileThatGrows) {
+    const std::string path = Write("growing", Bytes(100));
+    FileInputStream stream(path.c_str());
+    std::uint32_t cRead = 0;
+    ASSERT_TRUE(stream.Read(m_buffer, kBlock, &cRead).IsSuccess());
+    ASSERT_TRUE(stream.IsEndOfStream());
+    std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+    EXPECT_FALSE(stream.IsEndOfStream());
+    ASSERT_TRUE(stream.Read(m_buffer, kBlock, &cRead).IsSuccess());
+    EXPECT_EQ(std::string(m_buffer, cRead), "more");
+}
+
+// IsEndOfStream asks through the interface, so a stream built on this one is heard.
+class ReportedSize : public FileInputStream {
+public:
+    using FileInputStream::FileInputStream;
+    Status GetSize(std::uint64_t* pSize) override {
+        if (FailSize) {
+            Status status;
+            status.Set(StatusCode::SeekFailed, "refused");
+            return status;
+        }
+        *pSize = Size;
+        return Status();
+    }
+    std::uint64_t Size = 0;
+    bool FailSize = false;
+};
+
+TEST_F(FileInputStreamTest, EndTestUsesTheOverridingQueries) {
+    ReportedSize stream(Write("three", "abc").c_str());
+    ASSERT_TRUE(stream.IsOpen());
+    stream.Size = 0;
+    EXPECT_TRUE(stream.IsEndOfStream());
+    stream.Size = 1;
+    EXPECT_FALSE(stream.IsEndOfStream());
+    ASSERT_TRUE(stream.Seek(1).IsSuccess());
+    EXPECT_TRUE(stream.IsEndOfStream());  // position equal to size
+    stream.Size = UINT64_MAX;             // compared unsigned
+    EXPECT_FALSE(stream.IsEndOfStream());
+    stream.FailSize = true;
+    EXPECT_TRUE(stream.IsEndOfStream());
+}
+
+}  // namespace
+}  // namespace CX::IO
