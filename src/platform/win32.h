@@ -6,20 +6,25 @@
 // src/platform/ asks which system it is on.
 //
 // What the POSIX stand-in promises (each function's comment in posix/ says more):
-// - CreateFileW opens an existing file read-only and close-on-exec, by its UTF-16 path
-//   converted to UTF-8 (a lone surrogate becomes U+FFFD). A FIFO without a writer does
-//   not hang it. A directory fails with ERROR_ACCESS_DENIED, the empty path with
-//   ERROR_PATH_NOT_FOUND, and errno is mapped as Windows compatibility layers map it.
+// - CreateFileW opens an existing file for reading only (GENERIC_READ, OPEN_EXISTING; any
+//   other access or disposition fails with ERROR_INVALID_PARAMETER), close-on-exec, by its
+//   UTF-16 path converted to UTF-8 (a lone surrogate becomes U+FFFD). A FIFO without a
+//   writer does not hang it. A directory fails with ERROR_ACCESS_DENIED, the empty path
+//   with ERROR_PATH_NOT_FOUND, and errno is mapped as Windows compatibility layers map it.
 //   POSIX has no mandatory share modes, so ERROR_SHARING_VIOLATION never arises.
 // - ReadFile is one read(2) per call, retried on EINTR; TRUE with 0 bytes at the end.
 // - SetFilePointerEx fails with ERROR_NEGATIVE_SEEK for a position below 0 or beyond
 //   the largest signed 64-bit value; a position past the end succeeds.
 // - GetFileSizeEx reports regular files only; a pipe, socket or device fails with
 //   ERROR_INVALID_FUNCTION, as Windows does for handles that are not files.
-// - GetLastError is per thread. HeapAlloc with flags 0 is malloc (null on failure,
-//   last error untouched).
-// - MultiByteToWideChar(CP_UTF8, 0, ...) replaces invalid input the way Windows does,
-//   which differs from the Unicode maximal-subpart practice for E0/ED/F0/F4 leads.
+// - GetLastError is per thread; the stand-in's calls set it only when they fail.
+// - HeapAlloc with flags 0 is malloc (null on failure, last error untouched); HeapFree is
+//   free.
+// - MultiByteToWideChar knows CP_UTF8 with flags 0 only (another code page: 87, a flag:
+//   1004) and replaces invalid input the way Windows does, which differs from the Unicode
+//   maximal-subpart practice for E0/ED/F0/F4 leads. A destination too small: 0 with 122,
+//   nothing written. A byte count of 0: 0 with 87; -1: the text and its NUL.
+// - In test builds a fault seam can make each call fail on cue (platform/fault_seam.h).
 
 #ifdef _WIN32
 
