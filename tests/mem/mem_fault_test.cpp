@@ -65,11 +65,12 @@ TEST_F(MemFaults, Utf8ToWideFailureOnEachCall) {
             SCOPED_TRACE(testing::Message() << "call " << nth << ", " << std::strlen(szInput));
             Platform::ResetFaults();
             Platform::FailOn(FaultCall::MultiByteToWideChar, nth, 1113);
-            HeapWString out(u"kept as it was");
+            const std::u16string kept = u"kept as it was";
+            HeapWString out(kept.begin(), kept.end());
             const Status status = Utf8ToWide(szInput, out);
             EXPECT_EQ(status.Code, StatusCode::ConversionFailed);
             EXPECT_STREQ(status.Message, "MultiByteToWideChar failed with code 1113");
-            EXPECT_EQ(std::u16string(out.begin(), out.end()), u"kept as it was");
+            EXPECT_EQ(std::u16string(out.begin(), out.end()), kept);
             EXPECT_EQ(UseCount(FaultCall::MultiByteToWideChar), nth);  // stops at the failure
         }
     }

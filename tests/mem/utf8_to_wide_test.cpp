@@ -143,11 +143,12 @@ TEST_F(Utf8ToWideTest, StackBufferUpTo3999Units) {
 
 TEST_F(Utf8ToWideTest, RefusedBlockLeavesOutputAlone) {
     g_refuseArrays = true;
-    HeapWString out(u"previous");
+    const std::u16string previous = u"previous";
+    HeapWString out(previous.begin(), previous.end());
     const Status status = Utf8ToWide(std::string(4000, 'a').c_str(), out);
     EXPECT_EQ(status.Code, StatusCode::AllocationFailed);
     EXPECT_STREQ(status.Message, "Failed to allocate 8002 bytes");
-    EXPECT_EQ(std::u16string(out.begin(), out.end()), u"previous");
+    EXPECT_EQ(std::u16string(out.begin(), out.end()), previous);
 }
 
 }  // namespace
