@@ -26,14 +26,5 @@ TEST(HeapString, LengthLimits) {
     ExpectLimit<HeapWString>(2147483646u);
 }
 
-TEST(HeapString, KeepsATerminatorAfterResize) {
-    HeapWString w(40, u'x');
-    w.resize(3);
-    EXPECT_EQ(w.c_str()[3], 0);
-    w.resize(20);  // new characters are NUL
-    EXPECT_EQ(w[19], 0);
-    EXPECT_EQ(w.c_str()[20], 0);
-}
-
 }  // namespace
 }  // namespace CX

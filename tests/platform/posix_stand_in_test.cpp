@@ -73,18 +73,6 @@ TEST_F(StandIn, CreateFileWErrors) {
     }
 }
 
-TEST_F(StandIn, CreateFileWOnlyReadsExistingFiles) {
-    const std::u16string path = Widen(Write("file", "x"));
-    EXPECT_EQ(CreateFileW(path.c_str(), 0x40000000 /* GENERIC_WRITE */, 0, nullptr, OPEN_EXISTING,
-                          0, nullptr),
-              INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(
-        CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, 2 /* CREATE_ALWAYS */, 0, nullptr),
-        INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
-
 TEST_F(StandIn, CreateFileWPathsAreUtf8OnDisk) {
     Write("\xF0\x9F\x98\x80", "pair");  // U+1F600, a surrogate pair in UTF-16
     Write("a\xEF\xBF\xBD", "lone");     // a lone surrogate turns into U+FFFD
