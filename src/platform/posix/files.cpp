@@ -148,7 +148,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 // current pointer (FILE_CURRENT) or the end (FILE_END) and reports the new pointer when
 // asked. A resulting position below 0, or beyond the largest signed 64-bit value, fails
 // with ERROR_NEGATIVE_SEEK and leaves the pointer where it was; a position past the end is
-// allowed. Another move method fails with ERROR_INVALID_PARAMETER.
+// allowed. Another move method fails with ERROR_INVALID_PARAMETER. One difference: a
+// position beyond what the file system can hold fails as lseek(2) does (EINVAL, so
+// ERROR_INVALID_PARAMETER), where NTFS would accept it.
 BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
                       DWORD dwMoveMethod) {
     if (const auto fault = TakeFault(FaultCall::SetFilePointerEx);
