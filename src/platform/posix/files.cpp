@@ -150,7 +150,7 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 // with ERROR_NEGATIVE_SEEK and leaves the pointer where it was; a position past the end is
 // allowed. Another move method fails with ERROR_INVALID_PARAMETER. One difference: a
 // position beyond what the file system can hold fails as lseek(2) does (EINVAL, so
-// ERROR_INVALID_PARAMETER), where NTFS would accept it.
+// ERROR_INVALID_PARAMETER), where Windows may accept it.
 BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
                       DWORD dwMoveMethod) {
     if (const auto fault = TakeFault(FaultCall::SetFilePointerEx);
