@@ -23,12 +23,9 @@ constexpr std::uint32_t K[64] = {
 
 using Word = std::uint32_t;
 
-// Ch and Maj in the forms with one operation fewer; same truth tables.
+// Ch in the form with one operation fewer; same truth table.
 constexpr Word Ch(Word x, Word y, Word z) {
     return z ^ (x & (y ^ z));
-}
-constexpr Word Maj(Word x, Word y, Word z) {
-    return (x & y) | (z & (x | y));
 }
 constexpr Word BigSigma0(Word x) {
     return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22);
@@ -54,62 +51,60 @@ inline Word ScheduleWord(Word (&w)[16]) {
 }
 
 // One round changes only d and h; the caller shifts the roles of the eight variables
-// instead of moving their values.
+// instead of moving their values. Maj(a, b, c) is taken as b ^ ((a ^ b) & (b ^ c)): this
+// round's a ^ b is the next round's b ^ c, so bc carries it over and c is not needed.
 template <int T>
-inline void Round(Word a, Word b, Word c, Word& d, Word e, Word f, Word g, Word& h, Word (&w)[16]) {
-    const Word t1 = h + BigSigma1(e) + Ch(e, f, g) + K[T] + ScheduleWord<T>(w);
+inline void Round(Word a, Word b, Word& d, Word e, Word f, Word g, Word& h, Word& bc,
+                  Word (&w)[16]) {
+    const Word t1 = h + K[T] + ScheduleWord<T>(w) + Ch(e, f, g) + BigSigma1(e);
+    const Word ab = a ^ b;
     d += t1;
-    h = t1 + BigSigma0(a) + Maj(a, b, c);
+    h = t1 + BigSigma0(a) + (b ^ (ab & bc));
+    bc = ab;
 }
 
 // After eight rounds every variable is back in its own role.
 template <int T>
 inline void EightRounds(Word& a, Word& b, Word& c, Word& d, Word& e, Word& f, Word& g, Word& h,
-                        Word (&w)[16]) {
-    Round<T + 0>(a, b, c, d, e, f, g, h, w);
-    Round<T + 1>(h, a, b, c, d, e, f, g, w);
-    Round<T + 2>(g, h, a, b, c, d, e, f, w);
-    Round<T + 3>(f, g, h, a, b, c, d, e, w);
-    Round<T + 4>(e, f, g, h, a, b, c, d, w);
-    Round<T + 5>(d, e, f, g, h, a, b, c, w);
-    Round<T + 6>(c, d, e, f, g, h, a, b, w);
-    Round<T + 7>(b, c, d, e, f, g, h, a, w);
+                        Word& bc, Word (&w)[16]) {
+    Round<T + 0>(a, b, d, e, f, g, h, bc, w);
+    Round<T + 1>(h, a, c, d, e, f, g, bc, w);
+    Round<T + 2>(g, h, b, c, d, e, f, bc, w);
+    Round<T + 3>(f, g, a, b, c, d, e, bc, w);
+    Round<T + 4>(e, f, h, a, b, c, d, bc, w);
+    Round<T + 5>(d, e, g, h, a, b, c, bc, w);
+    Round<T + 6>(c, d, f, g, h, a, b, bc, w);
+    Round<T + 7>(b, c, e, f, g, h, a, bc, w);
 }
 
+// The chaining value stays in memory between blocks, which leaves the registers to the
+// eight working variables.
 void Compress(Word* hash, const std::uint8_t* blocks, std::size_t count) {
-    Word h0 = hash[0], h1 = hash[1], h2 = hash[2], h3 = hash[3];
-    Word h4 = hash[4], h5 = hash[5], h6 = hash[6], h7 = hash[7];
     for (; count != 0; --count, blocks += 64) {
         Word w[16];
         for (int i = 0; i < 16; ++i) {
             w[i] = Detail::LoadBigEndian<Word>(blocks + 4 * i);
         }
-        Word a = h0, b = h1, c = h2, d = h3, e = h4, f = h5, g = h6, h = h7;
-        EightRounds<0>(a, b, c, d, e, f, g, h, w);
-        EightRounds<8>(a, b, c, d, e, f, g, h, w);
-        EightRounds<16>(a, b, c, d, e, f, g, h, w);
-        EightRounds<24>(a, b, c, d, e, f, g, h, w);
-        EightRounds<32>(a, b, c, d, e, f, g, h, w);
-        EightRounds<40>(a, b, c, d, e, f, g, h, w);
-        EightRounds<48>(a, b, c, d, e, f, g, h, w);
-        EightRounds<56>(a, b, c, d, e, f, g, h, w);
-        h0 += a;
-        h1 += b;
-        h2 += c;
-        h3 += d;
-        h4 += e;
-        h5 += f;
-        h6 += g;
-        h7 += h;
+        Word a = hash[0], b = hash[1], c = hash[2], d = hash[3];
+        Word e = hash[4], f = hash[5], g = hash[6], h = hash[7];
+        Word bc = b ^ c;
+        EightRounds<0>(a, b, c, d, e, f, g, h, bc, w);
+        EightRounds<8>(a, b, c, d, e, f, g, h, bc, w);
+        EightRounds<16>(a, b, c, d, e, f, g, h, bc, w);
+        EightRounds<24>(a, b, c, d, e, f, g, h, bc, w);
+        EightRounds<32>(a, b, c, d, e, f, g, h, bc, w);
+        EightRounds<40>(a, b, c, d, e, f, g, h, bc, w);
+        EightRounds<48>(a, b, c, d, e, f, g, h, bc, w);
+        EightRounds<56>(a, b, c, d, e, f, g, h, bc, w);
+        hash[0] += a;
+        hash[1] += b;
+        hash[2] += c;
+        hash[3] += d;
+        hash[4] += e;
+        hash[5] += f;
+        hash[6] += g;
+        hash[7] += h;
     }
-    hash[0] = h0;
-    hash[1] = h1;
-    hash[2] = h2;
-    hash[3] = h3;
-    hash[4] = h4;
-    hash[5] = h5;
-    hash[6] = h6;
-    hash[7] = h7;
 }
 
 }  // namespace

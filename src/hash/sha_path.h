@@ -20,13 +20,16 @@
 
 namespace CX::Hash::Detail {
 
+// Written out rather than as a loop: compilers turn the expression into one load and a
+// byte swap, while a loop may stay eight byte loads.
 template <typename Word>
 inline Word LoadBigEndian(const std::uint8_t* p) {
-    Word value = 0;
-    for (std::size_t i = 0; i < sizeof(Word); ++i) {
-        value = static_cast<Word>(value << 8) | p[i];
+    if constexpr (sizeof(Word) == 4) {
+        return (Word{p[0]} << 24) | (Word{p[1]} << 16) | (Word{p[2]} << 8) | Word{p[3]};
+    } else {
+        return (Word{p[0]} << 56) | (Word{p[1]} << 48) | (Word{p[2]} << 40) | (Word{p[3]} << 32) |
+               (Word{p[4]} << 24) | (Word{p[5]} << 16) | (Word{p[6]} << 8) | Word{p[7]};
     }
-    return value;
 }
 
 template <typename Word>
