@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+#include "hash/sha256_hash.h"
+#include "text/status.h"
+
+namespace CX::Hash {
+
+// The tool's content record: the number of bytes fed, then their SHA-256.
+//
+//   bytes 0..7   the byte count, unsigned 64-bit, least significant byte first
+//   bytes 8..39  the SHA-256 digest, as FIPS 180-4 orders it
+//
+// Every operation passes a failure of the hash on unchanged, so that a caller never takes
+// a record whose digest was not computed for a good one.
+class ContentDigest {
+public:
+    static constexpr std::uint32_t RecordSize = 40;
+
+    ContentDigest() = default;
+
+    ContentDigest(const ContentDigest&) = delete;
+    ContentDigest& operator=(const ContentDigest&) = delete;
+
+    // Count 0 and an empty message.
+    Status Reset();
+
+    // Hashes the bytes and counts them; bytes the hash refused are not counted.
+    Status Update(const std::uint8_t* pBinInput, std::uint32_t cBinInputSize);
+
+    // Writes the 40-byte record. Changes nothing, so a second call writes the same bytes.
+    // On failure the output is left as it was.
+    Status Final(std::uint8_t* pBinOutput);
+
+private:
+    std::uint64_t ByteCount = 0;
+    SHA256Hash Hash;
+};
+
+}  // namespace CX::Hash

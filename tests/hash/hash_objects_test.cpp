@@ -1,0 +1,167 @@
+// SHA256Hash and the content digest record, including a failed context allocation.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "hash/content_digest.h"
+#include "hash/sha256_hash.h"
+#include "sha_test_support.h"
+
+namespace {
+
+// While set, every no-throw allocation in this program fails. Replacing the global
+// no-throw operator new is the seam: the product code takes its context exactly as it
+// always does.
+bool FailNoThrowNew = false;
+
+}  // namespace
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (FailNoThrowNew) {
+        return nullptr;
+    }
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+namespace CX::Hash::Testing {
+namespace {
+
+using Record = std::array<std::uint8_t, ContentDigest::RecordSize>;
+
+// An output buffer that shows whether anything was written to it.
+Record Untouched() {
+    Record record;
+    record.fill(0xEE);
+    return record;
+}
+
+// Digests from sha256sum: of no bytes, and of 65,537 bytes of 'a'
+// (head -c 65537 /dev/zero | tr '\0' a | sha256sum).
+const Bytes EmptySha256 =
+    FromHex("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+const Bytes LetterASha256 =
+    FromHex("008ffc88d3c96a9f307524eb361e47c5222a887fc45fa0c1fb8d429c5c23b430");
+
+Bytes Concat(const Bytes& count, const Bytes& digest) {
+    Bytes out = count;
+    out.insert(out.end(), digest.begin(), digest.end());
+    return out;
+}
+
+const Bytes EmptyRecord = Concat(Bytes(8, 0), EmptySha256);
+
+Bytes FinalRecord(ContentDigest& digest) {
+    Record record = Untouched();
+    EXPECT_TRUE(digest.Final(record.data()).IsSuccess());
+    return Bytes(record.begin(), record.end());
+}
+
+struct ScopedAllocationFailure {
+    ScopedAllocationFailure() { FailNoThrowNew = true; }
+    ~ScopedAllocationFailure() { FailNoThrowNew = false; }
+};
+
+TEST(ContentDigestTest, EmptyInputIsZeroCountAndEmptyDigest) {
+    ContentDigest digest;
+    ASSERT_TRUE(digest.Reset().IsSuccess());
+    EXPECT_EQ(FinalRecord(digest), EmptyRecord);
+}
+
+// Piece sizes cycle through the list until 65,537 bytes have gone in.
+TEST(ContentDigestTest, SplitsOf65537BytesGiveOneRecord) {
+    const Bytes message(65537, 'a');
+    const Bytes expected = Concat({0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}, LetterASha256);
+    const std::vector<std::vector<std::uint32_t>> splits = {
+        {65537}, {65536, 1}, {1, 65536}, {1}, {63, 0, 64, 65}, {4096, 0}, {40000, 25537}, {7}};
+    for (const auto& pieces : splits) {
+        ContentDigest digest;
+        ASSERT_TRUE(digest.Reset().IsSuccess());
+        std::size_t at = 0;
+        for (std::size_t i = 0; at < message.size(); ++i) {
+            const std::uint32_t size = std::min<std::uint32_t>(
+                pieces[i % pieces.size()], static_cast<std::uint32_t>(message.size() - at));
+            ASSERT_TRUE(digest.Update(message.data() + at, size).IsSuccess());
+            at += size;
+        }
+        EXPECT_EQ(FinalRecord(digest), expected) << "first piece " << pieces[0];
+    }
+}
+
+TEST(ContentDigestTest, FinalRepeatsAndResetStartsOver) {
+    ContentDigest digest;
+    ASSERT_TRUE(digest.Reset().IsSuccess());
+    const std::uint8_t abc[] = {'a', 'b', 'c'};
+    ASSERT_TRUE(digest.Update(abc, 3).IsSuccess());
+    ASSERT_TRUE(digest.Update(nullptr, 0).IsSuccess());  // changes neither count nor hash
+    const Bytes first = FinalRecord(digest);
+    EXPECT_EQ(first,
+              Concat({3, 0, 0, 0, 0, 0, 0, 0},
+                     FromHex("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad")));
+    EXPECT_EQ(FinalRecord(digest), first);
+
+    ASSERT_TRUE(digest.Reset().IsSuccess());
+    EXPECT_EQ(FinalRecord(digest), EmptyRecord);
+}
+
+// Failures of the hash reach the caller, and the output stays untouched.
+TEST(ContentDigestTest, FailuresArePassedOnAndWriteNothing) {
+    ContentDigest digest;
+    ASSERT_TRUE(digest.Reset().IsSuccess());
+    const std::uint8_t byte = 1;
+    EXPECT_EQ(digest.Update(nullptr, 5).Code, StatusCode::BadInput);
+    EXPECT_EQ(digest.Final(nullptr).Code, StatusCode::BadInput);
+    EXPECT_EQ(FinalRecord(digest), EmptyRecord);  // neither call counted or hashed anything
+
+    const Status misuse = digest.Update(&byte, 1);  // input after Final
+    EXPECT_EQ(misuse.Code, StatusCode::BadInput);
+    EXPECT_STREQ(misuse.Message, "ShaInput failed with code 3");
+    Record record = Untouched();
+    const Status final = digest.Final(record.data());
+    EXPECT_EQ(final.Code, StatusCode::BadInput);
+    EXPECT_STREQ(final.Message, "ShaResult failed with code 3");
+    EXPECT_EQ(record, Untouched());
+}
+
+TEST(SHA256HashTest, NameAndSizeWithOrWithoutContext) {
+    SHA256Hash ready;
+    std::unique_ptr<SHA256Hash> missing;
+    {
+        ScopedAllocationFailure failing;
+        missing = std::make_unique<SHA256Hash>();
+    }
+    for (const IHash* hash :
+         {static_cast<const IHash*>(&ready), static_cast<const IHash*>(missing.get())}) {
+        EXPECT_STREQ(hash->GetName(), "SHA256");
+        EXPECT_EQ(hash->GetDigestSize(), 32u);
+    }
+}
+
+TEST(SHA256HashTest, MissingContextGivesNotReadyEverywhere) {
+    ScopedAllocationFailure failing;
+    SHA256Hash hash;
+    ContentDigest digest;
+    const std::uint8_t byte = 0;
+    Record output = Untouched();
+    const Status results[] = {hash.Init(0),   hash.Update(&byte, 1),   hash.Final(output.data()),
+                              digest.Reset(), digest.Update(&byte, 1), digest.Final(output.data())};
+    for (const Status& status : results) {
+        EXPECT_EQ(status.Code, StatusCode::NotReady);
+        EXPECT_STREQ(status.Message, "Context not initialized");
+    }
+    EXPECT_EQ(output, Untouched());
+}
+
+}  // namespace
+}  // namespace CX::Hash::Testing
