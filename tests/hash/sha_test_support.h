@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the engine tests: one-call and piecewise digests, hex decoding and
-// the table of algorithms.
+// Shared by the engine tests: the table of algorithms, hex decoding, and digests of a
+// message fed in one call or in pieces.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,32 +30,29 @@ inline constexpr AlgorithmInfo Algorithms[] = {
     {ShaAlgorithm::Sha512, "SHA512", 128, 64},
 };
 
+inline void PrintTo(const AlgorithmInfo& info, std::ostream* os) {
+    *os << info.Name;
+}
+
 inline Bytes FromHex(std::string_view hex) {
-    auto nibble = [](char c) -> std::uint8_t {
-        if (c >= '0' && c <= '9')
-            return static_cast<std::uint8_t>(c - '0');
-        if (c >= 'a' && c <= 'f')
-            return static_cast<std::uint8_t>(c - 'a' + 10);
-        return static_cast<std::uint8_t>(c - 'A' + 10);
-    };
     Bytes out(hex.size() / 2);
     for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i] = static_cast<std::uint8_t>(nibble(hex[2 * i]) << 4 | nibble(hex[2 * i + 1]));
+        out[i] = static_cast<std::uint8_t>(std::stoul(std::string(hex.substr(2 * i, 2)), 0, 16));
     }
     return out;
 }
 
 inline Bytes PatternBytes(std::size_t size, std::uint32_t seed = 1) {
     Bytes out(size);
-    std::uint32_t x = seed;
     for (auto& b : out) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<std::uint8_t>(x >> 24);
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<std::uint8_t>(seed >> 24);
     }
     return out;
 }
 
-// Feeds data in pieces ending at the given cut points, then reads the digest.
+// Feeds data in pieces ending at the given cut points, then reads the digest; empty when
+// any step fails.
 inline Bytes DigestPieces(const AlgorithmInfo& info, const Bytes& data,
                           const std::vector<std::size_t>& cuts) {
     ShaContext context;
@@ -63,15 +60,14 @@ inline Bytes DigestPieces(const AlgorithmInfo& info, const Bytes& data,
     ShaReset(&context, info.Algorithm);
     std::size_t start = 0;
     for (std::size_t end : cuts) {
-        if (ShaInput(&context, data.data() + start, static_cast<std::uint32_t>(end - start)) !=
-            ShaSuccess) {
+        if (ShaInput(&context, data.data() + start, static_cast<std::uint32_t>(end - start))) {
             return {};
         }
         start = end;
     }
-    ShaInput(&context, data.data() + start, static_cast<std::uint32_t>(data.size() - start));
     Bytes digest(info.DigestSize);
-    if (ShaResult(&context, digest.data()) != ShaSuccess) {
+    if (ShaInput(&context, data.data() + start, static_cast<std::uint32_t>(data.size() - start)) ||
+        ShaResult(&context, digest.data())) {
         return {};
     }
     return digest;
@@ -79,10 +75,6 @@ inline Bytes DigestPieces(const AlgorithmInfo& info, const Bytes& data,
 
 inline Bytes Digest(const AlgorithmInfo& info, const Bytes& data) {
     return DigestPieces(info, data, {});
-}
-
-inline std::string ParamName(const AlgorithmInfo& info) {
-    return info.Name;
 }
 
 }  // namespace CX::Hash::Testing
