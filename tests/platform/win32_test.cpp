@@ -1,0 +1,327 @@
+// The real Win32 calls the product makes, checked on Windows (or under Wine, the way CI
+// runs this build): the UTF-8 rule of MultiByteToWideChar against recorded Windows
+// behaviour, and the CreateFileW outcomes that FileInputStream turns into "not open".
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "io/file_input_stream.h"
+#include "mem/utf8_to_wide.h"
+#include "platform/win32.h"
+
+namespace {
+
+// Wine exports this from its ntdll; Windows does not.
+bool RunningUnderWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// ---- MultiByteToWideChar(CP_UTF8, 0) against windows.tsv ----------------------------------
+
+struct Row {
+    std::string Name;
+    std::string Input;
+    std::vector<WCHAR> Windows;  // column 3: Windows, the input alone
+    std::string Wine;            // column 4: Wine 8 with a terminating NUL, where it differs
+};
+
+std::string BytesFromHex(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return out;
+}
+
+std::vector<WCHAR> UnitsFromHex(const std::string& text) {
+    std::vector<WCHAR> out;
+    std::istringstream in(text);
+    std::string unit;
+    while (in >> unit) {
+        out.push_back(static_cast<WCHAR>(std::stoi(unit, nullptr, 16)));
+    }
+    return out;
+}
+
+std::vector<Row> LoadRows() {
+    std::vector<Row> rows;
+    std::ifstream in(std::string(QUILLMARK_VECTORS_DIR) + "/utf8/windows.tsv");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::vector<std::string> columns;
+        std::istringstream fields(line);
+        std::string field;
+        while (std::getline(fields, field, '\t')) {
+            columns.push_back(field);
+        }
+        columns.resize(4);
+        rows.push_back(
+            {columns[0], BytesFromHex(columns[1]), UnitsFromHex(columns[2]), columns[3]});
+    }
+    return rows;
+}
+
+// What the conversion of the input and its terminator gives here. Where Wine 8 departs
+// (column 4, "(nothing)"), the sequence cut short at the start swallows everything after
+// it, the terminator included: its one U+FFFD is all that comes out.
+std::vector<WCHAR> ExpectedWithTerminator(const Row& row, bool wine) {
+    if (wine && !row.Wine.empty()) {
+        if (row.Wine == "(nothing)") {
+            return {0xFFFD};
+        }
+        return UnitsFromHex(row.Wine);
+    }
+    std::vector<WCHAR> expected = row.Windows;
+    expected.push_back(0);
+    return expected;
+}
+
+// Size query, then conversion into exactly that room, as the path conversion calls it.
+std::vector<WCHAR> Convert(const std::string& input, int cb) {
+    const int need = MultiByteToWideChar(CP_UTF8, 0, input.data(), cb, nullptr, 0);
+    if (need <= 0) {
+        return {};
+    }
+    std::vector<WCHAR> out(static_cast<std::size_t>(need), 0xBEEF);
+    const int got = MultiByteToWideChar(CP_UTF8, 0, input.data(), cb, out.data(), need);
+    out.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return out;
+}
+
+class WindowsUtf8Rule : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_rows = LoadRows();
+        if (m_rows.empty()) {
+            GTEST_SKIP() << "no vectors at " << QUILLMARK_VECTORS_DIR << "/utf8/windows.tsv";
+        }
+        ASSERT_EQ(m_rows.size(), 160u) << "windows.tsv is incomplete";
+    }
+    std::vector<Row> m_rows;
+    const bool m_wine = RunningUnderWine();
+};
+
+TEST_F(WindowsUtf8Rule, InputWithTerminator) {
+    for (const Row& row : m_rows) {
+        SCOPED_TRACE(row.Name);
+        const std::string input = row.Input + '\0';
+        EXPECT_EQ(Convert(input, static_cast<int>(input.size())),
+                  ExpectedWithTerminator(row, m_wine));
+    }
+}
+
+TEST_F(WindowsUtf8Rule, InputAlone) {
+    if (m_wine) {
+        GTEST_SKIP() << "Wine 8 also swallows the last byte of an input that ends one byte "
+                        "after a sequence cut short; windows.tsv records Wine only for the "
+                        "terminated form, checked in InputWithTerminator";
+    }
+    for (const Row& row : m_rows) {
+        SCOPED_TRACE(row.Name);
+        if (!row.Input.empty()) {
+            EXPECT_EQ(Convert(row.Input, static_cast<int>(row.Input.size())), row.Windows);
+        }
+    }
+}
+
+// The product's path conversion over the real call: what it keeps is the conversion
+// without its terminator. Inputs holding a NUL cannot be a path and are left out.
+TEST_F(WindowsUtf8Rule, Utf8ToWideKeepsTheConversionWithoutItsTerminator) {
+    for (const Row& row : m_rows) {
+        if (row.Input.find('\0') != std::string::npos) {
+            continue;
+        }
+        SCOPED_TRACE(row.Name);
+        std::vector<WCHAR> expected = ExpectedWithTerminator(row, m_wine);
+        if (!expected.empty() && expected.back() == 0) {
+            expected.pop_back();
+        }
+        CX::HeapWString wide;
+        const CX::Status status = CX::Utf8ToWide(row.Input.c_str(), wide);
+        ASSERT_EQ(status.Code, CX::StatusCode::Success) << status.Message;
+        EXPECT_EQ(std::vector<WCHAR>(wide.begin(), wide.end()), expected);
+        EXPECT_EQ(wide.c_str()[wide.size()], 0);
+    }
+}
+
+// ---- CreateFileW and FileInputStream -------------------------------------------------------
+
+// The product's open, argument for argument; the last error is returned through pError.
+HANDLE OpenAsTheStreamDoes(const std::wstring& path, DWORD* pError) {
+    SetLastError(0);
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    *pError = GetLastError();
+    return h;
+}
+
+std::string Utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+class Win32Files : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device random;
+        m_dir = std::filesystem::temp_directory_path() /
+                ("quillmark-win32-" + std::to_string(random()) + std::to_string(random()));
+        ASSERT_TRUE(std::filesystem::create_directory(m_dir));
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+
+    std::filesystem::path Write(const std::filesystem::path& name, const std::string& content) {
+        const std::filesystem::path path = m_dir / name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+
+    // Every way of not opening leaves the stream in the same inert state.
+    static void ExpectNotOpen(CX::IO::FileInputStream& stream) {
+        EXPECT_FALSE(stream.IsOpen());
+        EXPECT_TRUE(stream.IsEndOfStream());
+        EXPECT_STREQ(stream.GetName(), "");
+        std::uint32_t count = 7;
+        EXPECT_EQ(stream.Read(&count, 4, &count).Code, CX::StatusCode::NotReady);
+        EXPECT_EQ(count, 7u);
+    }
+
+    std::filesystem::path m_dir;
+};
+
+TEST_F(Win32Files, OpenFailuresCarryTheirSystemErrors) {
+    struct {
+        const char* Name;
+        std::wstring Path;
+        DWORD Error;
+    } const cases[] = {
+        // Without FILE_FLAG_BACKUP_SEMANTICS a directory cannot be opened as a file.
+        {"directory", m_dir.wstring(), ERROR_ACCESS_DENIED},
+        {"missing file", (m_dir / L"missing").wstring(), ERROR_FILE_NOT_FOUND},
+        {"missing directory on the way", (m_dir / L"no" / L"file").wstring(), ERROR_PATH_NOT_FOUND},
+        {"empty path", L"", ERROR_PATH_NOT_FOUND},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        DWORD error = 0;
+        EXPECT_EQ(OpenAsTheStreamDoes(c.Path, &error), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(error, c.Error);
+    }
+}
+
+TEST_F(Win32Files, StreamDoesNotOpenDirectoryMissingFileOrEmptyPath) {
+    Write(L"present", "abc");
+    for (const std::string& path : {Utf8(m_dir), Utf8(m_dir / L"missing"), std::string()}) {
+        SCOPED_TRACE(path);
+        CX::IO::FileInputStream stream(path.c_str());
+        ExpectNotOpen(stream);
+    }
+    CX::IO::FileInputStream present(Utf8(m_dir / L"present").c_str());
+    EXPECT_TRUE(present.IsOpen());
+}
+
+TEST_F(Win32Files, FileHeldWithoutReadSharingDoesNotOpen) {
+    const std::filesystem::path path = Write(L"held", "abc");
+    const HANDLE holder = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE) << GetLastError();
+
+    DWORD error = 0;
+    EXPECT_EQ(OpenAsTheStreamDoes(path.wstring(), &error), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(error, ERROR_SHARING_VIOLATION);
+    {
+        CX::IO::FileInputStream stream(Utf8(path).c_str());
+        ExpectNotOpen(stream);
+    }
+
+    CloseHandle(holder);
+    CX::IO::FileInputStream stream(Utf8(path).c_str());
+    EXPECT_TRUE(stream.IsOpen());
+}
+
+// A writer that shares reading does not keep the stream out, and what it appends is seen.
+TEST_F(Win32Files, WriterThatSharesReadingIsNoObstacle) {
+    const std::filesystem::path path = Write(L"log", "abc");
+    const HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE) << GetLastError();
+
+    CX::IO::FileInputStream stream(Utf8(path).c_str());
+    ASSERT_TRUE(stream.IsOpen());
+    std::uint64_t size = 0;
+    ASSERT_TRUE(stream.GetSize(&size).IsSuccess());
+    EXPECT_EQ(size, 3u);
+
+    LARGE_INTEGER end{};
+    ASSERT_TRUE(SetFilePointerEx(writer, end, nullptr, FILE_END));
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(writer, "de", 2, &written, nullptr));
+    ASSERT_TRUE(stream.GetSize(&size).IsSuccess());
+    EXPECT_EQ(size, 5u);
+    CloseHandle(writer);
+}
+
+// No FILE_SHARE_DELETE: while the stream has the file, it can be neither deleted nor renamed.
+TEST_F(Win32Files, OpenFileCannotBeDeletedOrRenamed) {
+    const std::filesystem::path path = Write(L"kept", "abc");
+    const std::filesystem::path other = m_dir / L"moved";
+    {
+        CX::IO::FileInputStream stream(Utf8(path).c_str());
+        ASSERT_TRUE(stream.IsOpen());
+        EXPECT_FALSE(DeleteFileW(path.c_str()));
+        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+        EXPECT_FALSE(MoveFileW(path.c_str(), other.c_str()));
+        EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    }
+    EXPECT_TRUE(MoveFileW(path.c_str(), other.c_str())) << GetLastError();
+}
+
+TEST_F(Win32Files, NonAsciiUtf8PathOpens) {
+    // é, two CJK characters and an emoji (a surrogate pair in UTF-16).
+    const std::wstring name = L"caf\u00e9 \u65e5\u672c \U0001F600.txt";
+    Write(name, "abc");
+    const std::string utf8 = "caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80.txt";
+    ASSERT_EQ(Utf8(std::filesystem::path(name)), utf8);
+
+    const std::string path = Utf8(m_dir) + "\\" + utf8;
+    CX::IO::FileInputStream stream(path.c_str());
+    ASSERT_TRUE(stream.IsOpen());
+    EXPECT_STREQ(stream.GetName(), path.c_str());
+    char buffer[8] = {};
+    std::uint32_t count = 0;
+    ASSERT_EQ(stream.Read(buffer, sizeof buffer, &count).Code, CX::StatusCode::Success);
+    EXPECT_EQ(std::string(buffer, count), "abc");
+}
+
+// Positions are 64-bit through the real calls: a seek past 4 GiB is kept, not wrapped.
+TEST_F(Win32Files, PositionBeyondFourGibibytes) {
+    const std::filesystem::path path = Write(L"small", "abc");
+    CX::IO::FileInputStream stream(Utf8(path).c_str());
+    ASSERT_TRUE(stream.IsOpen());
+    const std::uint64_t beyond = (std::uint64_t{1} << 32) + 5;
+    ASSERT_TRUE(stream.Seek(beyond).IsSuccess());
+    std::uint64_t position = 0;
+    ASSERT_TRUE(stream.GetPosition(&position).IsSuccess());
+    EXPECT_EQ(position, beyond);
+    EXPECT_TRUE(stream.IsEndOfStream());
+    std::uint32_t count = 9;
+    char byte = 0;
+    EXPECT_EQ(stream.Read(&byte, 1, &count).Code, CX::StatusCode::EndOfData);
+    EXPECT_EQ(count, 0u);
+}
+
+}  // namespace
