@@ -53,6 +53,7 @@ inline Word ScheduleWord(Word (&w)[16]) {
 // One round changes only d and h; the caller shifts the roles of the eight variables
 // instead of moving their values. Maj(a, b, c) is taken as b ^ ((a ^ b) & (b ^ c)): this
 // round's a ^ b is the next round's b ^ c, so bc carries it over and c is not needed.
+// The terms of t1 that do not wait for e are added first.
 template <int T>
 inline void Round(Word a, Word b, Word& d, Word e, Word f, Word g, Word& h, Word& bc,
                   Word (&w)[16]) {
