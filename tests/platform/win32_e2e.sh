@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# End-to-end cases that only the Windows build can show, run against quillmark.exe under
+# the emulator (Wine) with the real Win32 calls behind it.
+# Usage: win32_e2e.sh <case> <quillmark.exe> <hold_file.exe>; QUILLMARK_EMULATOR names the
+# emulator (empty on Windows itself). Compares exact stdout bytes, an empty stderr and the
+# exit code; every line ends in CR LF there, as the C runtime's text mode writes it.
+set -u
+
+case_name=$1
+exe=$2
+hold_exe=$3
+emulator=${QUILLMARK_EMULATOR:-}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillmark-win32-e2e.XXXXXX")
+holder_pid=
+cleanup() {
+    : >"$work/release" 2>/dev/null
+    [ -z "$holder_pid" ] || wait "$holder_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work" || exit 1
+
+fail() {
+    echo "FAIL [$case_name]: $*"
+    exit 1
+}
+
+run() {  # run <args...>: fills $out (stdout as hex), $err and $rc
+    timeout 60 $emulator "$exe" "$@" >stdout.bin 2>stderr.txt
+    rc=$?
+    out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')
+    err=$(cat stderr.txt)
+}
+
+hex_of() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
+
+expect() {  # expect <rc> <exact stdout text>
+    [ "$rc" = "$1" ] || fail "exit code $rc, expected $1; stdout: $(cat stdout.bin)"
+    [ -z "$err" ] || fail "stderr not empty: $err"
+    [ "$out" = "$(hex_of "$2")" ] || fail "stdout differs: got '$(cat -A stdout.bin)', expected '$2'"
+}
+
+# The count as 16 little-endian hex digits, then sha256sum: an oracle we did not write.
+identifier_of() {
+    printf '%016X' "$(stat -c %s "$1")" | sed -E 's/(..)(..)(..)(..)(..)(..)(..)(..)/\8\7\6\5\4\3\2\1/'
+    sha256sum "$1" | cut -c1-64 | tr a-f A-F
+}
+
+crlf=$'\r\n'
+abc_line=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD
+
+case "$case_name" in
+sharing_violation)
+    # Another process holds the file with share mode 0: the open fails, exit 2. Once it
+    # lets go, the same path is identified.
+    printf abc >held
+    $emulator "$hold_exe" held held.marker release &
+    holder_pid=$!
+    for _ in $(seq 200); do
+        [ -e held.marker ] && break
+        kill -0 "$holder_pid" 2>/dev/null || fail "hold_file ended before holding the file"
+        sleep 0.1
+    done
+    [ -e held.marker ] || fail "hold_file did not hold the file in time"
+    run held
+    expect 2 "Failed to open file 'held'$crlf"
+    : >release
+    wait "$holder_pid"
+    holder_rc=$?
+    holder_pid=
+    [ "$holder_rc" = 0 ] || fail "hold_file exited $holder_rc"
+    run held
+    expect 0 "$abc_line$crlf"
+    ;;
+crlf_line_ends)
+    # Standard output stays in text mode: each line feed of a template leaves as CR LF,
+    # and no line feed goes out bare.
+    run
+    expect 1 "Corvantis Sentrel Content Quillmark Tool${crlf}USAGE: quillmark <input_file>$crlf"
+    printf abc >abc
+    run abc
+    expect 0 "$abc_line$crlf"
+    [ "$(stat -c %s stdout.bin)" = 82 ] || fail "the line is not 80 digits and CR LF"
+    run missing
+    expect 2 "Failed to open file 'missing'$crlf"
+    ;;
+utf8_names)
+    # The manifest makes UTF-8 the process code page, so main gets the arguments in UTF-8
+    # and names outside any ANSI code page open; messages show the bytes as typed.
+    for name in $'caf\xc3\xa9.txt' $'\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e' \
+        $'\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82' $'\xf0\x9f\x98\x80 emoji' \
+        $'mixed \xce\xb1\xce\xb2\xce\xb3 {1} %s'; do
+        head -c 1000 /dev/urandom >"$name"
+        run "$name"
+        expect 0 "$(identifier_of "$name")$crlf"
+        run "missing $name"
+        expect 2 "Failed to open file 'missing $name'$crlf"
+    done
+    ;;
+*)
+    fail "unknown case"
+    ;;
+esac
+exit 0
