@@ -231,6 +231,40 @@ fault_no_hash_context)
     QUILLMARK_FAIL_NOTHROW_NEW=1 run_exe "$fault_exe" abc
     expect 4 ""
     ;;
+huge_sparse_file)
+    # Just past 4 GiB, nearly all of it a hole: sizes, positions and the count are 64-bit,
+    # so the count field shows 4 GiB + 3 and the digest is sha256sum's. sha256sum runs
+    # alongside, to keep the case near the time of one pass.
+    # Under AddressSanitizer the 4 GiB take minutes: the case is for optimised builds.
+    grep -qa __asan_init "$exe" && { echo "skipped: sanitizer build"; exit $skip; }
+    truncate -s 4G big 2>/dev/null || exit $skip
+    printf abc >>big
+    [ "$(stat -c %s big)" = 4294967299 ] || exit $skip
+    identifier_of big >expected &
+    run big
+    wait
+    [ "${out:0:32}" = "$(hex_of 0300000001000000)" ] || fail "count field: $(head -c 16 stdout.bin)"
+    expect 0 "$(cat expected)$EOL"
+    ;;
+fault_file_grows_while_read)
+    # The size is asked again before every read, so bytes that have arrived by then are
+    # read. The first three end tests see the file as it grows, one block at a time, and
+    # only the fourth sees all of it: the line is that of the whole file.
+    need_fault
+    head -c 200000 /dev/urandom >data
+    QUILLMARK_FAULTS=GetFileSizeEx:1:size-134464,GetFileSizeEx:2:size-68928,GetFileSizeEx:3:size-3392 \
+        run_exe "$fault_exe" data
+    expect 0 "$(identifier_of data)$EOL"
+    ;;
+fault_file_grows_after_end)
+    # Bytes that arrive only after the end test has found the end are not part of the run:
+    # the line is that of the block read before it.
+    need_fault
+    head -c 65636 /dev/urandom >data
+    head -c 65536 data >first
+    QUILLMARK_FAULTS=GetFileSizeEx:2:size-100,GetFileSizeEx:3:size-100 run_exe "$fault_exe" data
+    expect 0 "$(identifier_of first)$EOL"
+    ;;
 *)
     fail "unknown case"
     ;;
