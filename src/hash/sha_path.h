@@ -10,6 +10,7 @@
 // block at a time, compressing whole blocks straight from the caller's buffer.
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -20,16 +21,27 @@
 
 namespace CX::Hash::Detail {
 
-// Written out rather than as a loop: compilers turn the expression into one load and a
-// byte swap, while a loop may stay eight byte loads.
+// Reverses the bytes of a word, in a form that compilers turn into one instruction.
+template <typename Word>
+inline Word ByteSwap(Word v) {
+    if constexpr (sizeof(Word) == 4) {
+        return (v << 24) | ((v << 8) & 0x00ff0000u) | ((v >> 8) & 0x0000ff00u) | (v >> 24);
+    } else {
+        v = ((v << 8) & 0xff00ff00ff00ff00u) | ((v >> 8) & 0x00ff00ff00ff00ffu);
+        v = ((v << 16) & 0xffff0000ffff0000u) | ((v >> 16) & 0x0000ffff0000ffffu);
+        return (v << 32) | (v >> 32);
+    }
+}
+
+// One unaligned load and, on a little-endian machine, a byte swap.
 template <typename Word>
 inline Word LoadBigEndian(const std::uint8_t* p) {
-    if constexpr (sizeof(Word) == 4) {
-        return (Word{p[0]} << 24) | (Word{p[1]} << 16) | (Word{p[2]} << 8) | Word{p[3]};
-    } else {
-        return (Word{p[0]} << 56) | (Word{p[1]} << 48) | (Word{p[2]} << 40) | (Word{p[3]} << 32) |
-               (Word{p[4]} << 24) | (Word{p[5]} << 16) | (Word{p[6]} << 8) | Word{p[7]};
+    Word value;
+    std::memcpy(&value, p, sizeof value);
+    if constexpr (std::endian::native == std::endian::little) {
+        value = ByteSwap(value);
     }
+    return value;
 }
 
 template <typename Word>
