@@ -324,4 +324,33 @@ TEST_F(Win32Files, PositionBeyondFourGibibytes) {
     EXPECT_EQ(count, 0u);
 }
 
+// ---- The manifest of quillmark.exe -----------------------------------------------------
+
+TEST(Manifest, AsInvokerWithoutUiAccessAndUtf8CodePage) {
+#ifndef QUILLMARK_EXE
+    GTEST_SKIP() << "built without quillmark.exe";
+#else
+    const HMODULE exe = LoadLibraryExW(std::filesystem::path(QUILLMARK_EXE).c_str(), nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(exe, nullptr) << QUILLMARK_EXE << ": error " << GetLastError();
+    // The loader reads the manifest of an executable from resource 1 of type 24.
+    const HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(found, nullptr) << "no manifest resource";
+    const HGLOBAL loaded = LoadResource(exe, found);
+    ASSERT_NE(loaded, nullptr);
+    const std::string manifest(static_cast<const char*>(LockResource(loaded)),
+                               SizeofResource(exe, found));
+    FreeLibrary(exe);
+
+    EXPECT_NE(manifest.find(R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)"),
+              std::string::npos)
+        << manifest;
+    EXPECT_NE(manifest.find(">UTF-8</activeCodePage>"), std::string::npos) << manifest;
+    EXPECT_NE(manifest.find("<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/"
+                            "WindowsSettings\">"),
+              std::string::npos)
+        << manifest;
+#endif
+}
+
 }  // namespace
