@@ -4,6 +4,7 @@
 #include "hash/sha_engine.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <iterator>
 
@@ -80,31 +81,28 @@ ShaCode ShaInput(ShaContext* context, const std::uint8_t* data, std::uint32_t le
 }
 
 ShaCode ShaResult(ShaContext* context, std::uint8_t* digest) {
+    constexpr std::size_t DigestSize[] = {20, 28, 32, 48, 64};  // by selector
     if (context == nullptr) {
         return ShaNull;
     }
-    const auto algorithm = static_cast<ShaAlgorithm>(context->Algorithm);
     if (context->Algorithm < 0 || context->Algorithm > 4) {
         return ShaBadParam;
     }
     if (digest == nullptr) {
         return ShaNull;
     }
-    switch (algorithm) {
+    const std::size_t size = DigestSize[context->Algorithm];
+    switch (static_cast<ShaAlgorithm>(context->Algorithm)) {
         case ShaAlgorithm::Sha1:
-            return Detail::WriteResult<Sha1State, Sha1Finalize>(&context->State.Sha1, digest, 20);
+            return Detail::WriteResult<Sha1State, Sha1Finalize>(&context->State.Sha1, digest, size);
         case ShaAlgorithm::Sha224:
-            return Detail::WriteResult<Sha256State, Sha256Finalize>(&context->State.Sha256, digest,
-                                                                    28);
         case ShaAlgorithm::Sha256:
             return Detail::WriteResult<Sha256State, Sha256Finalize>(&context->State.Sha256, digest,
-                                                                    32);
+                                                                    size);
         case ShaAlgorithm::Sha384:
-            return Detail::WriteResult<Sha512State, Sha512Finalize>(&context->State.Sha512, digest,
-                                                                    48);
         case ShaAlgorithm::Sha512:
             return Detail::WriteResult<Sha512State, Sha512Finalize>(&context->State.Sha512, digest,
-                                                                    64);
+                                                                    size);
     }
     return ShaBadParam;
 }
