@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "hash/sha_engine.h"
 #include "hash/sha_path.h"
@@ -67,13 +68,11 @@ template <int T>
     Round<T + 4>(b, c, d, e, a, w);
 }
 
-template <int T>
-[[gnu::always_inline]] inline void TwentyRounds(Word& a, Word& b, Word& c, Word& d, Word& e,
-                                                Word (&w)[16]) {
-    FiveRounds<T + 0>(a, b, c, d, e, w);
-    FiveRounds<T + 5>(a, b, c, d, e, w);
-    FiveRounds<T + 10>(a, b, c, d, e, w);
-    FiveRounds<T + 15>(a, b, c, d, e, w);
+// Every round of one block, fully unrolled: FiveRounds<0>, FiveRounds<5>, ... FiveRounds<75>.
+template <int... Group>
+[[gnu::always_inline]] inline void AllRounds(Word& a, Word& b, Word& c, Word& d, Word& e,
+                                             Word (&w)[16], std::integer_sequence<int, Group...>) {
+    (FiveRounds<5 * Group>(a, b, c, d, e, w), ...);
 }
 
 void Compress(Word* hash, const std::uint8_t* blocks, std::size_t count) {
@@ -84,10 +83,7 @@ void Compress(Word* hash, const std::uint8_t* blocks, std::size_t count) {
             w[i] = Detail::LoadBigEndian<Word>(blocks + 4 * i);
         }
         Word a = h0, b = h1, c = h2, d = h3, e = h4;
-        TwentyRounds<0>(a, b, c, d, e, w);
-        TwentyRounds<20>(a, b, c, d, e, w);
-        TwentyRounds<40>(a, b, c, d, e, w);
-        TwentyRounds<60>(a, b, c, d, e, w);
+        AllRounds(a, b, c, d, e, w, std::make_integer_sequence<int, 16>{});
         h0 += a;
         h1 += b;
         h2 += c;
