@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, what the test stages need and this machine lacks.
+# Does nothing when everything is there; otherwise needs root for apt-get.
+set -euo pipefail
+
+missing=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_file() { [ -e "$1" ]; }
+
+# The native build and its tests.
+have_cmd cmake || missing+=(cmake)
+have_cmd ninja || missing+=(ninja-build)
+have_cmd g++ || missing+=(g++)
+have_file /usr/include/gtest/gtest.h || missing+=(libgtest-dev)
+have_file /usr/include/gmock/gmock.h || missing+=(libgmock-dev)
+have_cmd sha256sum || missing+=(coreutils)
+# The fuzz and memory stages: clang with its libFuzzer and sanitizer runtimes, valgrind.
+have_cmd clang++ || missing+=(clang)
+compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+    missing+=(libclang-rt-14-dev)
+have_cmd valgrind || missing+=(valgrind)
+# The Windows build: the MinGW-w64 cross compiler, Wine to run its tests, and the
+# GoogleTest sources to build for it.
+have_cmd x86_64-w64-mingw32-g++-posix || missing+=(g++-mingw-w64-x86-64-posix)
+have_file /usr/lib/wine/wine64 || missing+=(wine64)
+have_file /usr/src/googletest/CMakeLists.txt || missing+=(googletest)
+
+if [ "${#missing[@]}" -eq 0 ]; then
+    exit 0
+fi
+echo "installing: ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+    echo "run as root, or install these Debian packages first: ${missing[*]}"
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Every test of the project, stage by stage: the native suite under ASan and UBSan, the
+# Windows build under Wine, the fuzz targets, and the release binary under valgrind and on
+# a sparse file past 4 GiB. Installs what the machine lacks first. Every stage runs even
+# when an earlier one failed; the last line counts them.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+tests/install_deps.sh || exit 1
+
+passed=0
+failed=0
+failed_names=()
+stage() {  # stage <name> <command...>
+    local name=$1 start=$SECONDS
+    shift
+    echo "=== stage $name"
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "=== stage $name passed in $((SECONDS - start)) s"
+    else
+        failed=$((failed + 1))
+        failed_names+=("$name")
+        echo "=== stage $name FAILED after $((SECONDS - start)) s"
+    fi
+}
+
+native() { cmake --workflow --preset test; }
+windows() { cmake --workflow --preset mingw-test; }
+fuzz() {
+    cmake --preset fuzz && cmake --build --preset fuzz && fuzz/run_all.sh build/fuzz 20
+}
+release() {
+    cmake --preset release && cmake --build --preset release &&
+        tests/valgrind/run.sh build/release/quillmark &&
+        bash tests/e2e/e2e.sh huge_sparse_file "$PWD/build/release/quillmark"
+}
+
+stage native native
+stage windows windows
+stage fuzz fuzz
+stage release release
+
+[ "$failed" -eq 0 ] || echo "failed stages: ${failed_names[*]}"
+echo "stages: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
