@@ -2,59 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/win32.h"
+#include "support/utf8_vectors.h"
 
 namespace {
 
-struct Case {
-    std::string Name;
-    std::string Input;
-    std::vector<WCHAR> Expected;
-};
-
-std::string BytesFromHex(const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    }
-    return out;
-}
-
-std::vector<WCHAR> UnitsFromHex(const std::string& text) {
-    std::vector<WCHAR> out;
-    std::istringstream in(text);
-    std::string unit;
-    while (in >> unit) {
-        out.push_back(static_cast<WCHAR>(std::stoi(unit, nullptr, 16)));
-    }
-    return out;
-}
-
-// Rows of windows.tsv: name, input bytes, expected units (column 3).
-std::vector<Case> LoadWindowsCases() {
-    std::vector<Case> cases;
-    std::ifstream in(std::string(QUILLMARK_VECTORS_DIR) + "/utf8/windows.tsv");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') {
-            continue;
-        }
-        std::vector<std::string> columns;
-        std::istringstream fields(line);
-        std::string field;
-        while (std::getline(fields, field, '\t')) {
-            columns.push_back(field);
-        }
-        columns.resize(3);
-        cases.push_back({columns[0], BytesFromHex(columns[1]), UnitsFromHex(columns[2])});
-    }
-    return cases;
-}
+using Case = CX::Test::WindowsUtf8Row;
 
 int Convert(const std::string& input, int cb, std::vector<WCHAR>* pOutput) {
     const int need = MultiByteToWideChar(CP_UTF8, 0, input.data(), cb, nullptr, 0);
@@ -68,7 +24,7 @@ int Convert(const std::string& input, int cb, std::vector<WCHAR>* pOutput) {
 class WindowsRule : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_cases = LoadWindowsCases();
+        m_cases = CX::Test::LoadWindowsUtf8Rows();
         if (m_cases.empty()) {
             GTEST_SKIP() << "no vectors at " << QUILLMARK_VECTORS_DIR << "/utf8/windows.tsv";
         }
@@ -88,8 +44,8 @@ TEST_F(WindowsRule, InputAlone) {
             EXPECT_EQ(got, 0);
             EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
         } else {
-            EXPECT_EQ(got, static_cast<int>(c.Expected.size()));
-            EXPECT_EQ(out, c.Expected);
+            EXPECT_EQ(got, static_cast<int>(c.Windows.size()));
+            EXPECT_EQ(out, c.Windows);
         }
     }
 }
@@ -99,7 +55,7 @@ TEST_F(WindowsRule, InputAlone) {
 TEST_F(WindowsRule, InputWithTerminator) {
     for (const Case& c : m_cases) {
         SCOPED_TRACE(c.Name);
-        std::vector<WCHAR> expected = c.Expected;
+        std::vector<WCHAR> expected = c.Windows;
         expected.push_back(0);
         std::vector<WCHAR> out;
         const int got = Convert(c.Input + '\0', static_cast<int>(c.Input.size() + 1), &out);

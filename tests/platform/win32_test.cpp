@@ -15,6 +15,7 @@
 #include "io/file_input_stream.h"
 #include "mem/utf8_to_wide.h"
 #include "platform/win32.h"
+#include "support/utf8_vectors.h"
 
 namespace {
 
@@ -26,51 +27,8 @@ bool RunningUnderWine() {
 
 // ---- MultiByteToWideChar(CP_UTF8, 0) against windows.tsv ----------------------------------
 
-struct Row {
-    std::string Name;
-    std::string Input;
-    std::vector<WCHAR> Windows;  // column 3: Windows, the input alone
-    std::string Wine;            // column 4: Wine 8 with a terminating NUL, where it differs
-};
-
-std::string BytesFromHex(const std::string& hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    }
-    return out;
-}
-
-std::vector<WCHAR> UnitsFromHex(const std::string& text) {
-    std::vector<WCHAR> out;
-    std::istringstream in(text);
-    std::string unit;
-    while (in >> unit) {
-        out.push_back(static_cast<WCHAR>(std::stoi(unit, nullptr, 16)));
-    }
-    return out;
-}
-
-std::vector<Row> LoadRows() {
-    std::vector<Row> rows;
-    std::ifstream in(std::string(QUILLMARK_VECTORS_DIR) + "/utf8/windows.tsv");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') {
-            continue;
-        }
-        std::vector<std::string> columns;
-        std::istringstream fields(line);
-        std::string field;
-        while (std::getline(fields, field, '\t')) {
-            columns.push_back(field);
-        }
-        columns.resize(4);
-        rows.push_back(
-            {columns[0], BytesFromHex(columns[1]), UnitsFromHex(columns[2]), columns[3]});
-    }
-    return rows;
-}
+using Row = CX::Test::WindowsUtf8Row;
+using CX::Test::UnitsFromHex;
 
 // What the conversion of the input and its terminator gives here. Where Wine 8 departs
 // (column 4, "(nothing)"), the sequence cut short at the start swallows everything after
@@ -102,7 +60,7 @@ std::vector<WCHAR> Convert(const std::string& input, int cb) {
 class WindowsUtf8Rule : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_rows = LoadRows();
+        m_rows = CX::Test::LoadWindowsUtf8Rows();
         if (m_rows.empty()) {
             GTEST_SKIP() << "no vectors at " << QUILLMARK_VECTORS_DIR << "/utf8/windows.tsv";
         }
