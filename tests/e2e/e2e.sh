@@ -4,6 +4,7 @@
 # QUILLMARK_EMULATOR, when set, is put before the executable (Wine for the Windows build);
 # there every line ends in CR LF. Exit 77 marks a case that cannot run here.
 set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 case_name=$1
 exe=$2
@@ -19,41 +20,9 @@ on_windows() { [ -n "$emulator" ]; }
 # Every line ends in LF, or in CR LF where the runtime writes text mode (Windows).
 if on_windows; then EOL=$'\r\n'; else EOL=$'\n'; fi
 
-fail() {
-    echo "FAIL [$case_name]: $*"
-    exit 1
-}
-
-# run <exe> <args...>: fills $out (exact stdout, hex), $err (stderr) and $rc.
-run_exe() {
-    local bin=$1
-    shift
-    if [ -n "$emulator" ]; then
-        timeout 60 $emulator "$bin" "$@" >stdout.bin 2>stderr.txt
-    else
-        timeout 60 "$bin" "$@" >stdout.bin 2>stderr.txt
-    fi
-    rc=$?
-    out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')
-    err=$(cat stderr.txt)
-}
+# shellcheck source=e2e_lib.sh
+source "$here/e2e_lib.sh"
 run() { run_exe "$exe" "$@"; }
-
-hex_of() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
-
-expect() {  # expect <rc> <exact stdout text>
-    [ "$rc" = "$1" ] || fail "exit code $rc, expected $1; stdout: $(cat stdout.bin)"
-    [ -z "$err" ] || fail "stderr not empty: $err"
-    [ "$out" = "$(hex_of "$2")" ] || fail "stdout differs: got '$(cat stdout.bin)', expected '$2'"
-}
-
-# The identifier from an oracle none of us wrote: the count, little-endian, then sha256sum.
-identifier_of() {
-    local size
-    size=$(stat -c %s -- "$1")
-    printf '%016X' "$size" | sed -E 's/(..)(..)(..)(..)(..)(..)(..)(..)/\8\7\6\5\4\3\2\1/'
-    sha256sum -- "$1" | cut -c1-64 | tr a-f A-F
-}
 
 expect_identifier() {  # expect_identifier <file> [<args>...]: runs on <file> (or <args>)
     local file=$1

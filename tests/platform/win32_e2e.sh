@@ -5,6 +5,7 @@
 # emulator (empty on Windows itself). Compares exact stdout bytes, an empty stderr and the
 # exit code; every line ends in CR LF there, as the C runtime's text mode writes it.
 set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 case_name=$1
 exe=$2
@@ -21,31 +22,9 @@ cleanup() {
 trap cleanup EXIT
 cd "$work" || exit 1
 
-fail() {
-    echo "FAIL [$case_name]: $*"
-    exit 1
-}
-
-run() {  # run <args...>: fills $out (stdout as hex), $err and $rc
-    timeout 60 $emulator "$exe" "$@" >stdout.bin 2>stderr.txt
-    rc=$?
-    out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')
-    err=$(cat stderr.txt)
-}
-
-hex_of() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
-
-expect() {  # expect <rc> <exact stdout text>
-    [ "$rc" = "$1" ] || fail "exit code $rc, expected $1; stdout: $(cat stdout.bin)"
-    [ -z "$err" ] || fail "stderr not empty: $err"
-    [ "$out" = "$(hex_of "$2")" ] || fail "stdout differs: got '$(cat -A stdout.bin)', expected '$2'"
-}
-
-# The count as 16 little-endian hex digits, then sha256sum: an oracle we did not write.
-identifier_of() {
-    printf '%016X' "$(stat -c %s "$1")" | sed -E 's/(..)(..)(..)(..)(..)(..)(..)(..)/\8\7\6\5\4\3\2\1/'
-    sha256sum "$1" | cut -c1-64 | tr a-f A-F
-}
+# shellcheck source=../e2e/e2e_lib.sh
+source "$here/../e2e/e2e_lib.sh"
+run() { run_exe "$exe" "$@"; }
 
 crlf=$'\r\n'
 abc_line=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD

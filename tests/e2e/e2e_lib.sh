@@ -1,0 +1,32 @@
+# Shared by the end-to-end scripts: run an executable, then compare its exact stdout bytes,
+# an empty stderr and its exit code. The caller sets case_name, and emulator (empty to run
+# the executable directly, Wine for the Windows build).
+
+fail() {
+    echo "FAIL [$case_name]: $*"
+    exit 1
+}
+
+# run_exe <exe> <args...>: fills $out (exact stdout, as hex), $err (stderr) and $rc.
+run_exe() {
+    local bin=$1
+    shift
+    timeout 60 $emulator "$bin" "$@" >stdout.bin 2>stderr.txt
+    rc=$?
+    out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')
+    err=$(cat stderr.txt)
+}
+
+hex_of() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
+
+expect() {  # expect <rc> <exact stdout text>
+    [ "$rc" = "$1" ] || fail "exit code $rc, expected $1; stdout: $(cat stdout.bin)"
+    [ -z "$err" ] || fail "stderr not empty: $err"
+    [ "$out" = "$(hex_of "$2")" ] || fail "stdout differs: got '$(cat -A stdout.bin)', expected '$2'"
+}
+
+# The identifier from an oracle none of us wrote: the count, little-endian, then sha256sum.
+identifier_of() {
+    printf '%016X' "$(stat -c %s -- "$1")" | sed -E 's/(..)(..)(..)(..)(..)(..)(..)(..)/\8\7\6\5\4\3\2\1/'
+    sha256sum -- "$1" | cut -c1-64 | tr a-f A-F
+}
