@@ -131,7 +131,7 @@ StatusCode WriteAligned(Sink& sink, const char* pValue, std::uint32_t cLength,
             after = pad;
             break;
         case Alignment::Center:
-            before = (pad + 1) / 2;
+            before = pad / 2 + (pad & 1);  // the odd one left, without wrapping
             after = pad / 2;
             break;
         default:
@@ -152,11 +152,23 @@ template <class Sink>
 StatusCode WriteArgument(Sink& sink, const FormatArg& arg, const FormatSpec& spec) {
     if (arg.GetKind() == FormatArg::Kind::Text) {
         const char* text = arg.GetText();
-        std::uint32_t length = 0;
+        std::size_t length = 0;
         while (text[length] != '\0') {
             ++length;
         }
-        return WriteAligned(sink, text, length, spec);
+        if (length <= UINT32_MAX) {
+            return WriteAligned(sink, text, static_cast<std::uint32_t>(length), spec);
+        }
+        // Longer than any width: no fill, only the text, in pieces a count can hold.
+        for (std::size_t done = 0; done < length;) {
+            std::size_t piece = length - done < UINT32_MAX ? length - done : UINT32_MAX;
+            StatusCode rc = sink.Write(text + done, static_cast<std::uint32_t>(piece));
+            if (rc != StatusCode::Success) {
+                return rc;
+            }
+            done += piece;
+        }
+        return StatusCode::Success;
     }
     char area[ArgumentAreaSize];
     std::uint32_t length = 0;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <type_traits>
 
 #include "text/status.h"
 
@@ -33,6 +34,11 @@ public:
 
     FormatArg(const char* szText) : kind_(Kind::Text), text_(szText) {}
     FormatArg(std::uint32_t value) : kind_(Kind::UInt32), value_(value) {}
+    // Numbers are 32-bit: a wider or signed one must be converted where it is passed, not
+    // cut here without a word.
+    template <class T,
+              std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, std::uint32_t>, int> = 0>
+    FormatArg(T) = delete;
 
     Kind GetKind() const { return kind_; }
     const char* GetText() const { return text_; }

@@ -17,6 +17,8 @@ void Status::Set(StatusCode code, const char* szText) {
 void Status::SetFormatted(StatusCode code, const char* szTemplate, std::uint32_t value) {
     // The code goes in first, so it stands whatever the formatting does.
     Code = code;
+    // A template that renders nothing delivers nothing; the old text must not survive it.
+    Message[0] = '\0';
     StatusCode rc = PlaceholderFormatter::Format(BufferSink(TextBuffer{Message, MessageCapacity}),
                                                  szTemplate, value);
     if (rc != StatusCode::Success) {

@@ -103,6 +103,9 @@ TEST(PlaceholderFormatter, FillAlignWidth) {
     EXPECT_EQ(Fmt("{1:>6}", "ab"), "    ab");
     EXPECT_EQ(Fmt("{1:|'*'7}", "ab"), "***ab**");
     EXPECT_EQ(Fmt("{1:|'*'6}", "ab"), "**ab**");
+    // The largest width: the odd fill character still goes left, and the stage refuses
+    // the first 4096 characters without the split wrapping to nothing on the left.
+    EXPECT_EQ(FormatToBuffer(1023, "{1:|4294967295}", "").Code, StatusCode::OutputTooLong);
     EXPECT_EQ(Fmt("{1:3.1}", "abcdef"), "abcdef");
     EXPECT_EQ(Fmt("{1:05}", 7u), "    7");
     EXPECT_EQ(Fmt("{1:'''4}", "a"), "'''a");

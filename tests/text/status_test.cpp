@@ -65,6 +65,11 @@ TEST(Status, SetFormattedRendersTheSystemNumber) {
 
     s.SetFormatted(StatusCode::ConversionFailed, "code {2}", 7);
     EXPECT_STREQ(s.Message, "code {?2?}");
+
+    // Output of nothing leaves an empty message, not the one before.
+    s.SetFormatted(StatusCode::SeekFailed, "", 5);
+    EXPECT_EQ(s.Code, StatusCode::SeekFailed);
+    EXPECT_STREQ(s.Message, "");
 }
 
 TEST(Status, FailedFormattingKeepsTheCodeAndEmptiesTheMessage) {
