@@ -7,8 +7,8 @@
 #include <string>
 
 #include "io/file_input_stream.h"
-#include "io_test_support.h"
 #include "platform/fault_seam.h"
+#include "support/temp_dir_test.h"
 
 namespace CX::IO {
 namespace {
@@ -16,7 +16,7 @@ namespace {
 using Platform::FaultCall;
 using Platform::UseCount;
 
-class FileInputStreamFaults : public Testing::TempDirTest {
+class FileInputStreamFaults : public CX::Testing::TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();

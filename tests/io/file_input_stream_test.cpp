@@ -8,14 +8,14 @@
 #include <fstream>
 #include <string>
 
-#include "io_test_support.h"
+#include "support/temp_dir_test.h"
 
 namespace CX::IO {
 namespace {
 
 constexpr std::uint32_t kBlock = 65536;
 
-class FileInputStreamTest : public Testing::TempDirTest {
+class FileInputStreamTest : public CX::Testing::TempDirTest {
 protected:
     char m_buffer[kBlock];
 };

@@ -15,6 +15,7 @@
 #include "io/file_input_stream.h"
 #include "mem/utf8_to_wide.h"
 #include "platform/win32.h"
+#include "support/temp_dir_test.h"
 #include "support/utf8_vectors.h"
 
 namespace {
@@ -129,19 +130,9 @@ std::string Utf8(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-class Win32Files : public ::testing::Test {
+class Win32Files : public CX::Testing::TempDirTest {
 protected:
-    void SetUp() override {
-        std::random_device random;
-        m_dir = std::filesystem::temp_directory_path() /
-                ("quillmark-win32-" + std::to_string(random()) + std::to_string(random()));
-        ASSERT_TRUE(std::filesystem::create_directory(m_dir));
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
-
+    // Returns the path itself, for the wide calls made here.
     std::filesystem::path Write(const std::filesystem::path& name, const std::string& content) {
         const std::filesystem::path path = m_dir / name;
         std::ofstream(path, std::ios::binary) << content;
@@ -157,8 +148,6 @@ protected:
         EXPECT_EQ(stream.Read(&count, 4, &count).Code, CX::StatusCode::NotReady);
         EXPECT_EQ(count, 7u);
     }
-
-    std::filesystem::path m_dir;
 };
 
 TEST_F(Win32Files, OpenFailuresCarryTheirSystemErrors) {

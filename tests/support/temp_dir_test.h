@@ -9,14 +9,14 @@
 #include <random>
 #include <string>
 
-namespace CX::IO::Testing {
+namespace CX::Testing {
 
 class TempDirTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::random_device random;
         m_dir = std::filesystem::temp_directory_path() /
-                ("quillmark-io-" + std::to_string(random()) + std::to_string(random()));
+                ("quillmark-test-" + std::to_string(random()) + std::to_string(random()));
         ASSERT_TRUE(std::filesystem::create_directory(m_dir));
     }
     void TearDown() override {
@@ -42,4 +42,4 @@ protected:
     std::filesystem::path m_dir;
 };
 
-}  // namespace CX::IO::Testing
+}  // namespace CX::Testing
