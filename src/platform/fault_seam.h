@@ -12,8 +12,8 @@
 //   AdjustSizeOn(1, -10);                    // the next GetFileSizeEx reports size - 10
 //
 // A failing call sets the last error to the chosen number and returns the call's failure
-// value (INVALID_HANDLE_VALUE, FALSE, 0 or null), without touching the file; a failing
-// HeapAlloc returns null and leaves the last error alone, as the real one does. A failing
+// value (INVALID_HANDLE_VALUE, FALSE, 0, FILE_TYPE_UNKNOWN or null), without touching the file; a
+// failing HeapAlloc returns null and leaves the last error alone, as the real one does. A failing
 // CloseHandle or HeapFree still releases what it was given, so that a test leaks nothing. A
 // reported size is kept within 0 and the largest signed 64-bit value.
 //
@@ -22,7 +22,7 @@
 //
 //   QUILLMARK_FAULTS=<entry>[,<entry>...]     <entry> = <call>:<n>:<action>
 //     <call>    CreateFileW ReadFile SetFilePointerEx GetFileSizeEx CloseHandle
-//               HeapAlloc HeapFree MultiByteToWideChar
+//               HeapAlloc HeapFree MultiByteToWideChar GetFileType
 //     <n>       the use that the action hits, 1 = the first use in the process
 //     <action>  a decimal error number: the call fails with that error
 //               empty        (ReadFile only) succeeds delivering 0 bytes
@@ -49,8 +49,9 @@ enum class FaultCall : std::uint8_t {
     HeapAlloc,
     HeapFree,
     MultiByteToWideChar,
+    GetFileType,
 };
-inline constexpr int FaultCallCount = 8;
+inline constexpr int FaultCallCount = 9;
 
 enum class FaultAction : std::uint8_t {
     None,

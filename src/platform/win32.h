@@ -10,13 +10,23 @@
 //   other access or disposition fails with ERROR_INVALID_PARAMETER), close-on-exec, by its
 //   UTF-16 path converted to UTF-8 (a lone surrogate becomes U+FFFD). A FIFO without a
 //   writer does not hang it. A directory fails with ERROR_ACCESS_DENIED, the empty path
-//   with ERROR_PATH_NOT_FOUND, and errno is mapped as Windows compatibility layers map it.
+//   with ERROR_PATH_NOT_FOUND, a missing file with ERROR_FILE_NOT_FOUND (but
+//   ERROR_PATH_NOT_FOUND when a folder on its way is missing), and errno is mapped as
+//   Windows compatibility layers map it.
 //   POSIX has no mandatory share modes, so ERROR_SHARING_VIOLATION never arises.
 // - ReadFile is one read(2) per call, retried on EINTR; TRUE with 0 bytes at the end.
 // - SetFilePointerEx fails with ERROR_NEGATIVE_SEEK for a position below 0 or beyond
 //   the largest signed 64-bit value; a position past the end succeeds.
 // - GetFileSizeEx reports regular files only; a pipe, socket or device fails with
 //   ERROR_INVALID_FUNCTION, as Windows does for handles that are not files.
+// - GetFileType answers from fstat: a regular file FILE_TYPE_DISK, a character device
+//   FILE_TYPE_CHAR, a FIFO or socket FILE_TYPE_PIPE, anything else FILE_TYPE_UNKNOWN with
+//   the last error ERROR_SUCCESS. A regular file on a file system whose sizes say nothing
+//   of the content (procfs, cgroup, debugfs, tracefs, securityfs) is FILE_TYPE_UNKNOWN
+//   too. An invalid handle: FILE_TYPE_UNKNOWN with ERROR_INVALID_HANDLE.
+// - GetFullPathNameW joins a relative path to the working directory; an absolute one (a
+//   leading '/') is its own full path. Nothing else is normalised. CreateFileW drops a
+//   leading \\?\ before an absolute path, as Windows passes such a path on unparsed.
 // - GetLastError is per thread; the stand-in's calls set it only when they fail.
 // - HeapAlloc with flags 0 is malloc (null on failure, last error untouched); HeapFree is
 //   free.
@@ -88,6 +98,11 @@ inline constexpr DWORD FILE_CURRENT = 1;
 inline constexpr DWORD FILE_END = 2;
 inline constexpr UINT CP_UTF8 = 65001;
 
+inline constexpr DWORD FILE_TYPE_UNKNOWN = 0x0000;
+inline constexpr DWORD FILE_TYPE_DISK = 0x0001;
+inline constexpr DWORD FILE_TYPE_CHAR = 0x0002;
+inline constexpr DWORD FILE_TYPE_PIPE = 0x0003;
+
 inline constexpr DWORD ERROR_SUCCESS = 0;
 inline constexpr DWORD ERROR_INVALID_FUNCTION = 1;
 inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
@@ -103,6 +118,7 @@ inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 inline constexpr DWORD ERROR_NOT_READY = 21;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr DWORD ERROR_INVALID_NAME = 123;
 inline constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
@@ -117,6 +133,9 @@ BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEG
                       DWORD dwMoveMethod);
 BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
 BOOL CloseHandle(HANDLE hObject);
+DWORD GetFileType(HANDLE hFile);
+DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,
+                       LPWSTR* lpFilePart);
 
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);

@@ -1,15 +1,20 @@
 // The POSIX stand-in's file, heap and last-error services: the Windows answers it owes.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 
+#include "platform/posix/stand_in.h"
 #include "platform/win32.h"
 
 // A refused huge allocation must come back as null, also under AddressSanitizer.
@@ -56,7 +61,8 @@ TEST_F(StandIn, CreateFileWErrors) {
         DWORD Error;
     } const cases[] = {
         {"missing", Widen(m_dir + "/missing"), ERROR_FILE_NOT_FOUND},
-        {"missing directory", Widen(m_dir + "/none/file"), ERROR_FILE_NOT_FOUND},
+        {"missing folder on the way", Widen(m_dir + "/none/file"), ERROR_PATH_NOT_FOUND},
+        {"missing file in a folder", Widen(m_dir + "/dir/none"), ERROR_FILE_NOT_FOUND},
         {"directory", Widen(m_dir + "/dir"), ERROR_ACCESS_DENIED},
         {"empty path", u"", ERROR_PATH_NOT_FOUND},
         {"file used as directory", Widen(m_dir + "/file/x"), ERROR_PATH_NOT_FOUND},
@@ -97,6 +103,21 @@ TEST_F(StandIn, FifoWithoutWriterOpensAndIsNoFile) {
     DWORD got = 99;
     EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &got, nullptr));  // no writer: the end
     EXPECT_EQ(got, 0u);
+    EXPECT_EQ(GetFileType(h), FILE_TYPE_PIPE);
+
+    // A writer that comes later and writes later still is waited for: the descriptor is
+    // not left non-blocking, which would fail the read at once.
+    const int writer = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    std::thread late([writer] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(write(writer, "abc", 3), 3);
+    });
+    got = 0;
+    EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &got, nullptr));
+    EXPECT_EQ(std::string(buffer, got), "abc");
+    late.join();
+    close(writer);
     LARGE_INTEGER size;
     size.QuadPart = -7;
     EXPECT_FALSE(GetFileSizeEx(h, &size));
@@ -109,6 +130,116 @@ TEST_F(StandIn, FifoWithoutWriterOpensAndIsNoFile) {
     EXPECT_FALSE(GetFileSizeEx(h, &size));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
     EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(StandIn, FileTypes) {
+    struct {
+        const char* Name;
+        std::u16string Path;
+        DWORD Type;
+    } const cases[] = {
+        {"regular file", Widen(Write("file", "x")), FILE_TYPE_DISK},
+        {"empty file", Widen(Write("empty", "")), FILE_TYPE_DISK},
+        {"character device", u"/dev/null", FILE_TYPE_CHAR},
+        {"procfs, size 0 with content", u"/proc/version", FILE_TYPE_UNKNOWN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        HANDLE h = Open(c.Path);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        SetLastError(99);
+        EXPECT_EQ(GetFileType(h), c.Type);
+        EXPECT_EQ(GetLastError(), ERROR_SUCCESS);  // an answer, not a failure
+        EXPECT_TRUE(CloseHandle(h));
+    }
+    EXPECT_EQ(GetFileType(INVALID_HANDLE_VALUE), FILE_TYPE_UNKNOWN);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(StandIn, OnlyOpenExistingIsDoneAndNothingLeaks) {
+    const std::string path = Write("file", "keep");
+    for (DWORD disposition : {1u, 2u, 4u, 5u, 0u, 6u}) {  // create, truncate, ...
+        SCOPED_TRACE(disposition);
+        for (const std::string& target : {path, m_dir + "/new"}) {
+            SetLastError(0);
+            EXPECT_EQ(CreateFileW(Widen(target).c_str(), GENERIC_READ, 3, nullptr, disposition,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr),
+                      INVALID_HANDLE_VALUE);
+            EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/new"));
+    EXPECT_EQ(std::filesystem::file_size(path), 4u);
+
+    // A directory is refused after it was opened: its descriptor must be closed again.
+    ASSERT_EQ(mkdir((m_dir + "/dir").c_str(), 0700), 0);
+    auto openCount = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    const auto before = openCount();
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(Open(Widen(m_dir + "/dir")), INVALID_HANDLE_VALUE);
+    }
+    EXPECT_EQ(openCount(), before);
+}
+
+TEST_F(StandIn, FullPathNames) {
+    WCHAR buffer[4096];
+    LPWSTR pFilePart = nullptr;
+    const std::u16string absolute = u"/a/b/c.txt";
+    EXPECT_EQ(GetFullPathNameW(absolute.c_str(), 4096, buffer, &pFilePart), absolute.size());
+    EXPECT_EQ(std::u16string(buffer), absolute);
+    EXPECT_EQ(std::u16string(pFilePart), u"c.txt");
+
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    const std::u16string joined = Widen(std::string(cwd) + "/x/../y/");
+    const DWORD need = GetFullPathNameW(u"x/../y/", 0, nullptr, nullptr);
+    EXPECT_EQ(need, joined.size() + 1);  // room for the NUL, nothing written
+    EXPECT_EQ(GetFullPathNameW(u"x/../y/", need - 1, buffer, nullptr), need);
+    EXPECT_EQ(GetFullPathNameW(u"x/../y/", need, buffer, &pFilePart), joined.size());
+    EXPECT_EQ(std::u16string(buffer), joined);
+    EXPECT_EQ(pFilePart, nullptr);  // ends in a separator: no file part
+
+    EXPECT_EQ(GetFullPathNameW(u"", 4096, buffer, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+
+    // What a full path in its verbatim form names opens as the path itself.
+    const std::string file = Write("verbatim", "v");
+    HANDLE h = Open(u"\\\\?\\" + Widen(file));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST(StandInErrors, ErrnoToWin32Table) {
+    struct {
+        int Errno;
+        DWORD Error;
+    } const table[] = {
+        {ENOENT, ERROR_FILE_NOT_FOUND},
+        {ENXIO, ERROR_FILE_NOT_FOUND},
+        {ENOTDIR, ERROR_PATH_NOT_FOUND},
+        {EACCES, ERROR_ACCESS_DENIED},
+        {EPERM, ERROR_ACCESS_DENIED},
+        {EROFS, ERROR_ACCESS_DENIED},
+        {EISDIR, ERROR_ACCESS_DENIED},
+        {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
+        {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
+        {EBADF, ERROR_INVALID_HANDLE},
+        {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
+        {EINVAL, ERROR_INVALID_PARAMETER},
+        {EAGAIN, ERROR_SHARING_VIOLATION},
+        {EIO, ERROR_NOT_READY},
+        {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
+        {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
+        {EXDEV, ERROR_GEN_FAILURE},  // anything unlisted
+        {0, ERROR_GEN_FAILURE},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.Errno);
+        EXPECT_EQ(CX::Platform::Detail::ErrorFromErrno(row.Errno), row.Error);
+    }
 }
 
 TEST_F(StandIn, ReadSeekAndSize) {

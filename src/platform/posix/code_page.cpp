@@ -168,4 +168,11 @@ std::string Utf8FromUtf16Path(const WCHAR* pPath) {
     return out;
 }
 
+std::u16string Utf16FromUtf8Path(const std::string& path) {
+    std::u16string out;
+    DecodeUtf8(reinterpret_cast<const unsigned char*>(path.data()), path.size(),
+               [&out](char16_t u) { out += u; });
+    return out;
+}
+
 }  // namespace CX::Platform::Detail

@@ -31,8 +31,8 @@ struct Registry {
 Registry g_registry;
 
 constexpr const char* kCallNames[FaultCallCount] = {
-    "CreateFileW", "ReadFile",  "SetFilePointerEx", "GetFileSizeEx",
-    "CloseHandle", "HeapAlloc", "HeapFree",         "MultiByteToWideChar",
+    "CreateFileW", "ReadFile", "SetFilePointerEx",    "GetFileSizeEx", "CloseHandle",
+    "HeapAlloc",   "HeapFree", "MultiByteToWideChar", "GetFileType",
 };
 
 [[noreturn]] void Abort(const char* szWhat) {

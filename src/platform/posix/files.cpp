@@ -3,11 +3,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <new>
+#include <string>
 
 #include "platform/posix/stand_in.h"
 
@@ -46,6 +48,46 @@ HANDLE OpenFailed(DWORD error) {
     return INVALID_HANDLE_VALUE;
 }
 
+// Windows tells a missing file (ERROR_FILE_NOT_FOUND) from a missing folder on its way
+// (ERROR_PATH_NOT_FOUND); ENOENT is both. The file alone is missing when the folder that
+// should hold it is there.
+DWORD MissingError(const std::string& path) {
+    std::string::size_type end = path.find_last_not_of('/');
+    if (end == std::string::npos) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const std::string::size_type slash = path.rfind('/', end);
+    if (slash == std::string::npos) {
+        return ERROR_FILE_NOT_FOUND;  // in the working directory, which is there
+    }
+    const std::string folder = slash == 0 ? std::string("/") : path.substr(0, slash + 1);
+    struct stat st;
+    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                 : ERROR_PATH_NOT_FOUND;
+}
+
+// File systems whose files report a size (mostly 0) that says nothing of what a read
+// delivers: the kernel makes the text up as it is read.
+bool SizeIsMadeUp(int fd) {
+    struct statfs sfs;
+    if (fstatfs(fd, &sfs) != 0) {
+        return false;
+    }
+    switch (static_cast<std::uint32_t>(sfs.f_type)) {
+        case 0x9fa0u:      // procfs
+        case 0x27e0ebu:    // cgroup
+        case 0x63677270u:  // cgroup2
+        case 0x64626720u:  // debugfs
+        case 0x74726163u:  // tracefs
+        case 0x73636673u:  // securityfs
+            return true;
+        default:
+            return false;
+    }
+}
+
+constexpr char16_t kLongPathPrefix[] = u"\\\\?\\";
+
 }  // namespace
 
 // Windows: opens an existing file for reading and returns its handle, or
@@ -61,8 +103,12 @@ HANDLE OpenFailed(DWORD error) {
 // - The open does not wait: it is made with O_NONBLOCK, which is then cleared, so that a
 //   FIFO without a writer opens at once (and then reads as empty) instead of hanging.
 // - A directory fails with ERROR_ACCESS_DENIED, as on Windows without backup semantics;
-//   the empty (or null) path with ERROR_PATH_NOT_FOUND; everything else by ErrorFromErrno
-//   (a missing file 2, a file used as a directory 3, a path too long 206, ...).
+//   the empty (or null) path with ERROR_PATH_NOT_FOUND; a missing file with
+//   ERROR_FILE_NOT_FOUND, but ERROR_PATH_NOT_FOUND when a folder on its way is missing;
+//   everything else by ErrorFromErrno (a file used as a directory 3, a path too long
+//   206, ...).
+// - A leading \\?\ before an absolute path is dropped: Windows hands such a path on
+//   without parsing it, and POSIX never parses one.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
@@ -79,6 +125,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return OpenFailed(ERROR_PATH_NOT_FOUND);
     }
 
+    if (std::char_traits<char16_t>::compare(lpFileName, kLongPathPrefix, 4) == 0 &&
+        lpFileName[4] == u'/') {
+        lpFileName += 4;
+    }
+
     std::string path;
     try {
         path = CX::Platform::Detail::Utf8FromUtf16Path(lpFileName);
@@ -91,7 +142,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        return OpenFailed(ErrorFromErrno(errno));
+        return OpenFailed(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
     }
 
     struct stat st;
@@ -161,6 +212,17 @@ BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEG
     if (fd < 0) {
         return FailWith(ERROR_INVALID_HANDLE);
     }
+    if (dwMoveMethod == FILE_CURRENT && liDistanceToMove.QuadPart == 0) {
+        // The position query: one call, as on Windows.
+        const off_t current = lseek(fd, 0, SEEK_CUR);
+        if (current < 0) {
+            return FailFromErrno();
+        }
+        if (lpNewFilePointer != nullptr) {
+            lpNewFilePointer->QuadPart = current;
+        }
+        return TRUE;
+    }
     std::int64_t base = 0;
     if (dwMoveMethod == FILE_CURRENT) {
         const off_t current = lseek(fd, 0, SEEK_CUR);
@@ -221,6 +283,87 @@ BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
     }
     lpFileSize->QuadPart = size;
     return TRUE;
+}
+
+// Windows: what kind of object the handle is, from fstat. FILE_TYPE_DISK is what has a
+// size that tells its length: a regular file, unless its file system makes its content up
+// as it is read (procfs and its kin, see SizeIsMadeUp), which is FILE_TYPE_UNKNOWN. A
+// character device is FILE_TYPE_CHAR, a FIFO or a socket FILE_TYPE_PIPE, and anything
+// else (a directory, a block device) FILE_TYPE_UNKNOWN. An answer sets the last error to
+// ERROR_SUCCESS, so that FILE_TYPE_UNKNOWN can be told from a failure, as on Windows; an
+// invalid handle fails with ERROR_INVALID_HANDLE.
+DWORD GetFileType(HANDLE hFile) {
+    if (const auto fault = TakeFault(FaultCall::GetFileType); fault.Action == FaultAction::Fail) {
+        SetLastError(static_cast<DWORD>(fault.Value));
+        return FILE_TYPE_UNKNOWN;
+    }
+    const int fd = FdFromHandle(hFile);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        SetLastError(fd < 0 ? ERROR_INVALID_HANDLE : ErrorFromErrno(errno));
+        return FILE_TYPE_UNKNOWN;
+    }
+    SetLastError(ERROR_SUCCESS);
+    if (S_ISREG(st.st_mode)) {
+        return SizeIsMadeUp(fd) ? FILE_TYPE_UNKNOWN : FILE_TYPE_DISK;
+    }
+    if (S_ISCHR(st.st_mode)) {
+        return FILE_TYPE_CHAR;
+    }
+    if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        return FILE_TYPE_PIPE;
+    }
+    return FILE_TYPE_UNKNOWN;
+}
+
+// Windows: the full path of lpFileName. A path that begins with '/' is its own full path;
+// any other is joined to the working directory with one '/'. Nothing else is normalised
+// ("." and ".." stay). With room for the path and its NUL it writes both and returns the
+// path's length; otherwise it writes nothing and returns the room needed, NUL included.
+// *lpFilePart, when asked for, points at the last component in the buffer, or is null
+// when the path ends in '/'. A null or empty name fails with ERROR_INVALID_NAME.
+DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,
+                       LPWSTR* lpFilePart) {
+    if (lpFileName == nullptr || lpFileName[0] == 0) {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    std::u16string full;
+    try {
+        if (lpFileName[0] != u'/') {
+            std::string cwd(256, '\0');
+            while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+                if (errno != ERANGE) {
+                    SetLastError(ErrorFromErrno(errno));
+                    return 0;
+                }
+                cwd.resize(cwd.size() * 2);
+            }
+            cwd.resize(std::char_traits<char>::length(cwd.c_str()));
+            full = CX::Platform::Detail::Utf16FromUtf8Path(cwd);
+            if (full.empty() || full.back() != u'/') {
+                full += u'/';
+            }
+        }
+        full += lpFileName;
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    if (full.size() >= UINT32_MAX) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    const auto length = static_cast<DWORD>(full.size());
+    if (lpBuffer == nullptr || nBufferLength <= length) {
+        return length + 1;
+    }
+    std::char_traits<char16_t>::copy(lpBuffer, full.c_str(), full.size() + 1);
+    if (lpFilePart != nullptr) {
+        const auto slash = full.rfind(u'/');
+        *lpFilePart = slash + 1 == full.size() ? nullptr : lpBuffer + (slash + 1);
+    }
+    return length;
 }
 
 // Windows: releases the handle. Null, INVALID_HANDLE_VALUE and a handle already closed

@@ -18,6 +18,10 @@ DWORD ErrorFromErrno(int errnoValue);
 // the first NUL. Throws std::bad_alloc when the text cannot grow.
 std::string Utf8FromUtf16Path(const WCHAR* pPath);
 
+// UTF-8 to UTF-16 by Windows' replacement rule, for paths the system hands back (the
+// working directory). Throws std::bad_alloc when the text cannot grow.
+std::u16string Utf16FromUtf8Path(const std::string& path);
+
 struct Fault {
     FaultAction Action = FaultAction::None;
     std::int64_t Value = 0;
