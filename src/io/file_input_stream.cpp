@@ -11,12 +11,63 @@ Status NotOpened() {
     return status;
 }
 
-Status SystemFailure(StatusCode code, const char* szTemplate) {
-    // Taken first, before anything else can touch the last error.
-    const DWORD error = GetLastError();
+Status SystemFailure(StatusCode code, const char* szTemplate, DWORD error) {
     Status status;
     status.SetFormatted(code, szTemplate, static_cast<std::uint32_t>(error));
     return status;
+}
+
+Status SystemFailure(StatusCode code, const char* szTemplate) {
+    // Taken first, before anything else can touch the last error.
+    return SystemFailure(code, szTemplate, GetLastError());
+}
+
+HANDLE OpenForReading(const WCHAR* pPath) {
+    return CreateFileW(pPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+constexpr std::size_t MaxPath = 260;
+
+// Wide texts spelt unit by unit: WCHAR is wchar_t on Windows and char16_t elsewhere.
+constexpr WCHAR VerbatimPrefix[] = {'\\', '\\', '?', '\\', 0};
+constexpr WCHAR DevicePrefix[] = {'\\', '\\', '.', '\\', 0};
+constexpr WCHAR UncPrefix[] = {'\\', '\\', 0};
+constexpr WCHAR VerbatimUncPrefix[] = {'\\', '\\', '?', '\\', 'U', 'N', 'C', '\\', 0};
+
+bool HasPrefix(const HeapWString& wstr, const WCHAR* pPrefix) {
+    return wstr.compare(0, std::char_traits<WCHAR>::length(pPrefix), pPrefix) == 0;
+}
+
+// \\?\ and \\.\ paths go to the system unparsed; they are never rewritten.
+bool IsVerbatim(const HeapWString& wstr) {
+    return HasPrefix(wstr, VerbatimPrefix) || HasPrefix(wstr, DevicePrefix);
+}
+
+// Windows refuses a path of MAX_PATH units or more unless the process is long-path aware
+// and the machine's policy lets it be, which on most machines it does not. The same file
+// is reached through the full path in its \\?\ form (\\?\UNC\ for a share), which no
+// policy limits. False when the path has no such form.
+bool LongForm(const HeapWString& wstrPath, HeapWString& wstrLong) {
+    const DWORD cNeeded = GetFullPathNameW(wstrPath.c_str(), 0, nullptr, nullptr);
+    if (cNeeded == 0) {
+        return false;
+    }
+    HeapWString wstrFull(cNeeded, WCHAR{0});
+    const DWORD cFull = GetFullPathNameW(wstrPath.c_str(), cNeeded, wstrFull.data(), nullptr);
+    if (cFull == 0 || cFull >= cNeeded) {
+        return false;
+    }
+    wstrFull.resize(cFull);
+    if (IsVerbatim(wstrFull)) {
+        return false;
+    }
+    if (HasPrefix(wstrFull, UncPrefix)) {
+        wstrLong.assign(VerbatimUncPrefix).append(wstrFull, 2);
+    } else {
+        wstrLong.assign(VerbatimPrefix).append(wstrFull);
+    }
+    return true;
 }
 
 }  // namespace
@@ -36,12 +87,23 @@ Status FileInputStream::Open(const char* pPath) {
     if (!status.IsSuccess()) {
         return status;
     }
-    HANDLE hFile = CreateFileW(wstrPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE hFile = OpenForReading(wstrPath.c_str());
     if (hFile == INVALID_HANDLE_VALUE) {
-        return SystemFailure(StatusCode::IoError, "CreateFileW failed with error {1}");
+        const DWORD error = GetLastError();
+        HeapWString wstrLong;
+        if ((error != ERROR_PATH_NOT_FOUND && error != ERROR_FILENAME_EXCED_RANGE) ||
+            wstrPath.size() < MaxPath || IsVerbatim(wstrPath) || !LongForm(wstrPath, wstrLong)) {
+            return SystemFailure(StatusCode::IoError, "CreateFileW failed with error {1}", error);
+        }
+        hFile = OpenForReading(wstrLong.c_str());
+        if (hFile == INVALID_HANDLE_VALUE) {
+            return SystemFailure(StatusCode::IoError, "CreateFileW failed with error {1}");
+        }
     }
     m_hFile = hFile;
+    // Asked once: what is not a disk file has no size that tells where its content ends,
+    // so it is never read (see GetSize).
+    m_bDiskFile = GetFileType(hFile) == FILE_TYPE_DISK;
     return status;
 }
 
@@ -104,6 +166,13 @@ Status FileInputStream::GetPosition(std::uint64_t* pPosition) {
 Status FileInputStream::GetSize(std::uint64_t* pSize) {
     if (m_hFile == nullptr) {
         return NotOpened();
+    }
+    if (!m_bDiskFile) {
+        // A device, a pipe or a console has no size, whatever the system would answer (the
+        // NUL device says 0, which would pass for an empty file). Refused as Windows
+        // refuses the query for such handles, without asking it.
+        return SystemFailure(StatusCode::SeekFailed, "GetFileSizeEx failed with error {1}",
+                             ERROR_INVALID_FUNCTION);
     }
     LARGE_INTEGER liSize;
     if (!GetFileSizeEx(m_hFile, &liSize)) {

@@ -16,6 +16,8 @@ namespace CX::IO {
 class FileInputStream : public IInputStream {
 public:
     // Opens pPath, a NUL-terminated UTF-8 path. Whether it opened is told by IsOpen only.
+    // A path of MAX_PATH units or more that the system refuses is tried once more in its
+    // \\?\ form.
     explicit FileInputStream(const char* pPath);
     ~FileInputStream() override;
 
@@ -27,6 +29,8 @@ public:
     Status Seek(std::uint64_t nOffset) override;
     Status GetPosition(std::uint64_t* pPosition) override;
     // Asks the system anew on each call, so a file that grows while it is read is followed.
+    // What is not a disk file (a device, a pipe, a console) has no size: SeekFailed,
+    // "GetFileSizeEx failed with error 1", without a system call.
     Status GetSize(std::uint64_t* pSize) override;
     // Asks GetPosition and GetSize through the interface, each time.
     bool IsEndOfStream() override;
@@ -39,6 +43,7 @@ private:
 
     HANDLE m_hFile = nullptr;  // null when not open; never INVALID_HANDLE_VALUE
     HeapString m_strName;
+    bool m_bDiskFile = false;  // the system calls the open handle a disk file
 };
 
 }  // namespace CX::IO

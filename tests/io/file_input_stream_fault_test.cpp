@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -141,6 +142,66 @@ TEST_F(FileInputStreamFaults, OnlyTheNameOutlivesConstruction) {
     }
     EXPECT_EQ(UseCount(FaultCall::HeapFree), 2u);
     EXPECT_EQ(UseCount(FaultCall::CloseHandle), 1u);
+}
+
+TEST_F(FileInputStreamFaults, WhatIsNoDiskFileHasNoSize) {
+    // Asked once, at the open: the type of what was opened.
+    struct {
+        const char* Name;
+        std::string Path;
+        bool FailType;
+    } const cases[] = {
+        {"character device", "/dev/null", false},
+        {"made-up sizes", "/proc/version", false},
+        {"type unknown", Write("file", "abc"), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Platform::ResetFaults();
+        if (c.FailType) {
+            Platform::FailOn(FaultCall::GetFileType, 1, ERROR_INVALID_HANDLE);
+        }
+        FileInputStream stream(c.Path.c_str());
+        ASSERT_TRUE(stream.IsOpen());
+        std::uint64_t size = 88;
+        const Status status = stream.GetSize(&size);
+        EXPECT_EQ(status.Code, StatusCode::SeekFailed);
+        EXPECT_STREQ(status.Message, "GetFileSizeEx failed with error 1");
+        EXPECT_EQ(size, 88u);
+        EXPECT_TRUE(stream.IsEndOfStream());
+        EXPECT_EQ(UseCount(FaultCall::GetFileSizeEx), 0u);  // the system is not asked
+        EXPECT_EQ(UseCount(FaultCall::GetFileType), 1u);
+        EXPECT_EQ(UseCount(FaultCall::ReadFile), 0u);
+    }
+}
+
+TEST_F(FileInputStreamFaults, LongPathIsTriedAgainInItsVerbatimForm) {
+    // 300 units, in a folder, so that no name passes the 255 bytes POSIX allows.
+    std::filesystem::create_directory(m_dir / std::string(200, 'd'));
+    const std::string longPath = Write(std::string(200, 'd') + "/" + std::string(100, 'f'), "abc");
+    const std::string shortPath = Write("short", "abc");
+    ASSERT_GE(longPath.size(), 260u);
+    struct {
+        const char* Name;
+        std::string Path;
+        DWORD Error;
+        std::uint64_t OpensTried;
+    } const cases[] = {
+        {"too long", longPath, ERROR_FILENAME_EXCED_RANGE, 2},
+        {"path not found", longPath, ERROR_PATH_NOT_FOUND, 2},
+        {"another failure", longPath, ERROR_FILE_NOT_FOUND, 1},
+        {"short path", shortPath, ERROR_PATH_NOT_FOUND, 1},
+        {"already verbatim", "\\\\?\\" + longPath, ERROR_FILENAME_EXCED_RANGE, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Platform::ResetFaults();
+        Platform::FailOn(FaultCall::CreateFileW, 1, c.Error);
+        FileInputStream stream(c.Path.c_str());
+        EXPECT_EQ(stream.IsOpen(), c.OpensTried == 2);
+        EXPECT_EQ(UseCount(FaultCall::CreateFileW), c.OpensTried);
+        EXPECT_STREQ(stream.GetName(), c.OpensTried == 2 ? c.Path.c_str() : "");
+    }
 }
 
 }  // namespace

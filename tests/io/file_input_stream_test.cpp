@@ -159,5 +159,26 @@ TEST_F(FileInputStreamTest, EndTestUsesTheOverridingQueries) {
     EXPECT_TRUE(stream.IsEndOfStream());
 }
 
+// The position is asked through the interface as well as the size.
+class ReportedPosition : public FileInputStream {
+public:
+    using FileInputStream::FileInputStream;
+    Status GetPosition(std::uint64_t* pPosition) override {
+        *pPosition = Position;
+        return Status();
+    }
+    std::uint64_t Position = 0;
+};
+
+TEST_F(FileInputStreamTest, EndTestUsesTheOverridingPosition) {
+    ReportedPosition stream(Write("three", "abc").c_str());
+    ASSERT_TRUE(stream.IsOpen());
+    EXPECT_FALSE(stream.IsEndOfStream());
+    stream.Position = 3;  // the file's own pointer is still at 0
+    EXPECT_TRUE(stream.IsEndOfStream());
+    stream.Position = 2;
+    EXPECT_FALSE(stream.IsEndOfStream());
+}
+
 }  // namespace
 }  // namespace CX::IO
