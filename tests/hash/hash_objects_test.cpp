@@ -97,6 +97,12 @@ TEST(ContentDigestTest, FinalRepeatsAndResetStartsOver) {
     EXPECT_EQ(FinalRecord(digest), AbcRecord);
     ASSERT_TRUE(digest.Reset().IsSuccess());
     EXPECT_EQ(FinalRecord(digest), EmptyRecord);
+    // Reset in the middle of a message drops its bytes and its count.
+    ASSERT_TRUE(digest.Reset().IsSuccess());
+    ASSERT_TRUE(digest.Update(abc, 3).IsSuccess());
+    ASSERT_TRUE(digest.Reset().IsSuccess());
+    ASSERT_TRUE(digest.Update(abc, 3).IsSuccess());
+    EXPECT_EQ(FinalRecord(digest), AbcRecord);
 }
 
 // Failures of the hash reach the caller, and the output stays untouched.
@@ -116,6 +122,11 @@ TEST(ContentDigestTest, FailuresArePassedOnAndWriteNothing) {
     EXPECT_EQ(final.Code, StatusCode::BadInput);
     EXPECT_STREQ(final.Message, "ShaResult failed with code 3");
     EXPECT_EQ(record, Untouched());
+    // Reset brings a misused digest back to a sound, empty message.
+    ASSERT_TRUE(digest.Reset().IsSuccess());
+    const std::uint8_t abc[] = {'a', 'b', 'c'};
+    ASSERT_TRUE(digest.Update(abc, 3).IsSuccess());
+    EXPECT_EQ(FinalRecord(digest), AbcRecord);
 }
 
 // The hash and the record built while no-throw allocation fails.

@@ -143,6 +143,7 @@ TEST_P(ShaEngine, SelectorOutsideRangeIsRefusedWithoutChange) {
         EXPECT_EQ(Result(), ShaBadParam);
         EXPECT_EQ(Output, Untouched);
         EXPECT_EQ(Feed({1}), ShaBadParam);
+        EXPECT_EQ(ShaResult(&Context, nullptr), ShaBadParam);  // the selector is checked first
         EXPECT_EQ(std::memcmp(&before, &Context, sizeof Context), 0) << selector;
     }
 }
@@ -157,6 +158,53 @@ TEST_P(ShaEngine, InputAfterResultIsStickyMisuseUntilReset) {
     ASSERT_EQ(Feed({1}), ShaSuccess);
     ASSERT_EQ(Result(), ShaSuccess);
     EXPECT_EQ(Written(), Digest(GetParam(), {1}));
+}
+
+// ShaReset starts over from whatever the context holds: bytes in the block, a count, a
+// finalised or a corrupted state.
+TEST_P(ShaEngine, ResetFromAUsedContextStartsAnEmptyMessage) {
+    const Bytes abc = {'a', 'b', 'c'};
+    for (ShaCode corrupted : {ShaSuccess, ShaNull, ShaStateError}) {
+        SCOPED_TRACE(corrupted);
+        std::memset(&Context, 0xA5, sizeof Context);
+        WithState([corrupted](auto& state) {
+            state.MessageBlockIndex = 17;
+            state.Computed = corrupted == ShaStateError;
+            state.Corrupted = corrupted;
+        });
+        ShaReset(&Context, GetParam().Algorithm);
+        WithState([](auto& state) {
+            EXPECT_EQ(state.LengthLow | state.LengthHigh, 0u);
+            EXPECT_EQ(state.MessageBlockIndex, 0);
+            EXPECT_EQ(state.Computed, 0);
+            EXPECT_EQ(state.Corrupted, ShaSuccess);
+        });
+        ASSERT_EQ(Feed(abc), ShaSuccess);
+        ASSERT_EQ(Result(), ShaSuccess);
+        EXPECT_EQ(Written(), Digest(GetParam(), abc));
+    }
+    // And from a message fed and misused through the engine itself.
+    Reset();
+    ASSERT_EQ(Feed(abc), ShaSuccess);
+    ASSERT_EQ(Result(), ShaSuccess);
+    ASSERT_EQ(Feed(abc), ShaStateError);
+    ShaReset(&Context, GetParam().Algorithm);
+    ASSERT_EQ(Feed(abc), ShaSuccess);
+    ASSERT_EQ(Result(), ShaSuccess);
+    EXPECT_EQ(Written(), Digest(GetParam(), abc));
+}
+
+TEST_P(ShaEngine, FinalisationClearsCountAndBlock) {
+    ASSERT_EQ(Feed(PatternBytes(GetParam().BlockSize + 3)), ShaSuccess);
+    ASSERT_EQ(Result(), ShaSuccess);
+    WithState([](auto& state) {
+        EXPECT_EQ(state.LengthLow, 0u);
+        EXPECT_EQ(state.LengthHigh, 0u);
+        EXPECT_EQ(state.MessageBlockIndex, 0);
+        EXPECT_EQ(state.Computed, 1);
+        EXPECT_TRUE(std::all_of(std::begin(state.MessageBlock), std::end(state.MessageBlock),
+                                [](std::uint8_t b) { return b == 0; }));
+    });
 }
 
 // White-box: the bit count is set 16 bits below its top, 2^64 or 2^128. The second byte
@@ -178,6 +226,25 @@ TEST_P(ShaEngine, CountOverflowIsSticky) {
         EXPECT_EQ(Result(), ShaNull);
         EXPECT_EQ(Output, Untouched);
     }
+}
+
+// The byte that overflows the count fills the block, which is not compressed then.
+TEST_P(ShaEngine, OverflowOnTheLastByteOfABlockLeavesTheBlockFull) {
+    const auto blockSize = static_cast<std::int16_t>(GetParam().BlockSize);
+    WithState([blockSize](auto& state) {
+        state.LengthHigh = std::numeric_limits<decltype(state.LengthHigh)>::max();
+        state.LengthLow = static_cast<decltype(state.LengthLow)>(0 - 8 * blockSize);
+    });
+    ShaContext before = Context;
+    EXPECT_EQ(Feed(PatternBytes(static_cast<std::size_t>(blockSize) + 5)), ShaSuccess);
+    WithState([&](auto& state) {
+        EXPECT_EQ(state.Corrupted, ShaNull);
+        EXPECT_EQ(state.MessageBlockIndex, blockSize);
+        const auto& start = SameState(before, state);
+        EXPECT_EQ(std::memcmp(state.IntermediateHash, start.IntermediateHash,
+                              sizeof start.IntermediateHash),
+                  0);
+    });
 }
 
 // A call that reaches the top goes byte by byte; up to the overflowing byte it must hash

@@ -61,6 +61,7 @@ TEST(PlaceholderFormatter, BracesAndIndices) {
     // An index past 2^32 wraps: 4294967297 is 1.
     EXPECT_EQ(Fmt("{4294967297}", "w"), "w");
     EXPECT_EQ(Fmt("{4294967296}", "w"), "{?0?}");
+    EXPECT_EQ(Fmt("{4294967295}"), "{?4294967295?}");  // the largest index, in full
     EXPECT_EQ(Fmt("{16}", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14",
                   "15", "sixteen"),
               "sixteen");
@@ -145,11 +146,14 @@ TEST(PlaceholderFormatter, BufferCapacityBoundary) {
     EXPECT_EQ(tooLong.Code, StatusCode::OutputTooLong);
     EXPECT_TRUE(AllUntouched(tooLong.Raw));
 
-    // A full stage is refused at once, long before the end of the template.
-    std::string huge(10000, 'b');
-    BufferResult stage = FormatToBuffer(1023, "{1}", huge.c_str());
-    EXPECT_EQ(stage.Code, StatusCode::OutputTooLong);
-    EXPECT_TRUE(AllUntouched(stage.Raw));
+    // A full stage is refused at once, long before the end of the template; also when
+    // what follows it (10 characters here) would fit on its own.
+    for (std::size_t length : {10000u, 4106u}) {
+        std::string huge(length, 'b');
+        BufferResult stage = FormatToBuffer(1023, "{1}", huge.c_str());
+        EXPECT_EQ(stage.Code, StatusCode::OutputTooLong) << length;
+        EXPECT_TRUE(AllUntouched(stage.Raw)) << length;
+    }
 
     // An empty template leaves the destination as it was.
     BufferResult empty = FormatToBuffer(1023, "");
