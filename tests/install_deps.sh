@@ -14,6 +14,7 @@ have_cmd g++ || missing+=(g++)
 have_file /usr/include/gtest/gtest.h || missing+=(libgtest-dev)
 have_file /usr/include/gmock/gmock.h || missing+=(libgmock-dev)
 have_cmd sha256sum || missing+=(coreutils)
+have_cmd strace || missing+=(strace)
 # The fuzz and memory stages: clang with its libFuzzer and sanitizer runtimes, valgrind.
 have_cmd clang++ || missing+=(clang)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end cases that only the Windows build can show, run against quillmark.exe under
-# the emulator (Wine) with the real Win32 calls behind it.
+# the emulator (Wine) with the real Win32 calls behind it: files held by another process,
+# named pipes, names Windows refuses, CR LF line ends, UTF-8 names.
 # Usage: win32_e2e.sh <case> <quillmark.exe> <hold_file.exe>; QUILLMARK_EMULATOR names the
 # emulator (empty on Windows itself). Compares exact stdout bytes, an empty stderr and the
 # exit code; every line ends in CR LF there, as the C runtime's text mode writes it.
@@ -29,28 +30,70 @@ run() { run_exe "$exe" "$@"; }
 crlf=$'\r\n'
 abc_line=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD
 
-case "$case_name" in
-sharing_violation)
-    # Another process holds the file with share mode 0: the open fails, exit 2. Once it
-    # lets go, the same path is identified.
-    printf abc >held
-    $emulator "$hold_exe" held held.marker release &
+# hold <mode> <path>: hold_file.exe takes <path> as <mode> says, in the background, and
+# this returns once it has.
+hold() {
+    rm -f held.marker release
+    timeout 60 $emulator "$hold_exe" "$1" "$2" held.marker release &
     holder_pid=$!
-    for _ in $(seq 200); do
-        [ -e held.marker ] && break
-        kill -0 "$holder_pid" 2>/dev/null || fail "hold_file ended before holding the file"
+    for _ in $(seq 300); do
+        [ -e held.marker ] && return
+        kill -0 "$holder_pid" 2>/dev/null || fail "hold_file $1 ended before it held $2"
         sleep 0.1
     done
-    [ -e held.marker ] || fail "hold_file did not hold the file in time"
-    run held
-    expect 2 "Failed to open file 'held'$crlf"
+    fail "hold_file $1 did not hold $2 in time"
+}
+# let_go: hold_file lets go and must end well.
+let_go() {
     : >release
     wait "$holder_pid"
-    holder_rc=$?
+    local holder_rc=$?
     holder_pid=
     [ "$holder_rc" = 0 ] || fail "hold_file exited $holder_rc"
+}
+
+case "$case_name" in
+held_by_another_process)
+    # Share mode 0: the open fails, exit 2, and once it lets go the same path is identified.
+    # A writer that shares reading is no obstacle: what it holds is identified. DELETE
+    # access, even sharing everything, keeps us out: we share reading and writing, not
+    # deletion, so that nobody deletes or renames the file while it is read.
+    printf abc >held
+    hold exclusive held
+    run held
+    expect 2 "Failed to open file 'held'$crlf"
+    let_go
     run held
     expect 0 "$abc_line$crlf"
+    hold writer held
+    run held
+    expect 0 "$abc_line$crlf"
+    let_go
+    hold delete held
+    run held
+    expect 2 "Failed to open file 'held'$crlf"
+    let_go
+    ;;
+named_pipe)
+    # A pipe is no file: exit 3 at once, whether its server writes or idles, and no read
+    # that could wait for it.
+    for mode in pipe-write pipe-idle; do
+        pipe="\\\\.\\pipe\\quillmark-e2e-$$-$mode"
+        hold "$mode" "$pipe"
+        start=$SECONDS
+        run "$pipe"
+        expect 3 "Failed to read file '$pipe'$crlf"
+        [ $((SECONDS - start)) -le 10 ] || fail "$mode: took $((SECONDS - start)) s"
+        let_go
+    done
+    ;;
+refused_names)
+    # Characters no Windows name may hold: the open fails, although Linux has such files.
+    for name in 'a?b' 'a*b' 'a<b' $'a\001b'; do
+        printf abc >"$name"
+        run "$name"
+        expect 2 "Failed to open file '$name'$crlf"
+    done
     ;;
 crlf_line_ends)
     # Standard output stays in text mode: each line feed of a template leaves as CR LF,

@@ -273,7 +273,7 @@ TEST_F(Win32Files, PositionBeyondFourGibibytes) {
 
 // ---- The manifest of quillmark.exe -----------------------------------------------------
 
-TEST(Manifest, AsInvokerWithoutUiAccessAndUtf8CodePage) {
+TEST(Manifest, AsInvokerWithoutUiAccessUtf8CodePageAndLongPaths) {
 #ifndef QUILLMARK_EXE
     GTEST_SKIP() << "built without quillmark.exe";
 #else
@@ -295,6 +295,10 @@ TEST(Manifest, AsInvokerWithoutUiAccessAndUtf8CodePage) {
     EXPECT_NE(manifest.find(">UTF-8</activeCodePage>"), std::string::npos) << manifest;
     EXPECT_NE(manifest.find("<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/"
                             "WindowsSettings\">"),
+              std::string::npos)
+        << manifest;
+    EXPECT_NE(manifest.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                            "WindowsSettings\">true</longPathAware>"),
               std::string::npos)
         << manifest;
 #endif
