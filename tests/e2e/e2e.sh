@@ -328,7 +328,7 @@ huge_sparse_file)
     printf abc >>big
     [ "$(stat -c %s big)" = 4294967299 ] || exit $skip
     identifier_of big >expected &
-    run big
+    run_timeout=500 run big
     wait
     [ "${out:0:32}" = "$(hex_of 0300000001000000)" ] || fail "count field: $(head -c 16 stdout.bin)"
     expect 0 "$(cat expected)$EOL"

@@ -7,11 +7,12 @@ fail() {
     exit 1
 }
 
-# run_exe <exe> <args...>: fills $out (exact stdout, as hex), $err (stderr) and $rc.
+# run_exe <exe> <args...>: fills $out (exact stdout, as hex), $err (stderr) and $rc. A run
+# that takes more than $run_timeout seconds (60 unless set) is taken for a hang.
 run_exe() {
     local bin=$1
     shift
-    timeout 60 $emulator "$bin" "$@" >stdout.bin 2>stderr.txt
+    timeout "${run_timeout:-60}" $emulator "$bin" "$@" >stdout.bin 2>stderr.txt
     rc=$?
     out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')
     err=$(cat stderr.txt)
