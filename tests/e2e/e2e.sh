@@ -134,6 +134,17 @@ output_refused)
     rc=$?
     [ "$rc" = 4 ] || fail "closed standard output: exit code $rc, expected 4"
     [ ! -s stderr.txt ] || fail "stderr not empty: $(cat stderr.txt)"
+    # A pipe whose reader has gone (quillmark f | head -c0, without the race): SIGPIPE
+    # ends the process on Linux, as it does sha256sum; Windows has no such signal, and the
+    # refused write gives 4.
+    mkfifo gone
+    exec 4<>gone 5>gone 4<&-
+    timeout 60 $emulator "$exe" abc >&5 2>stderr.txt
+    rc=$?
+    exec 5>&-
+    if on_windows; then want=4; else want=$((128 + 13)); fi
+    [ "$rc" = "$want" ] || fail "reader gone: exit code $rc, expected $want"
+    [ ! -s stderr.txt ] || fail "stderr not empty: $(cat stderr.txt)"
     ;;
 pipe)
     # Windows has no pipe that a path in this shell can name; its named pipes are served by
