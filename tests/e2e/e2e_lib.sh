@@ -1,6 +1,6 @@
 # Shared by the end-to-end scripts: run an executable, then compare its exact stdout bytes,
 # an empty stderr and its exit code. The caller sets case_name, and emulator (empty to run
-# the executable directly, Wine for the Windows build).
+# the executable directly, Wine for the Windows build, qemu for a Linux cross build).
 
 fail() {
     echo "FAIL [$case_name]: $*"
@@ -8,10 +8,11 @@ fail() {
 }
 
 # run_exe <exe> <args...>: fills $out (exact stdout, as hex), $err (stderr) and $rc.
+# A run that takes more than $run_timeout seconds (60 unless the caller sets it) has hung.
 run_exe() {
     local bin=$1
     shift
-    timeout 60 $emulator "$bin" "$@" >stdout.bin 2>stderr.txt
+    timeout "${run_timeout:-60}" $emulator "$bin" "$@" >stdout.bin 2>stderr.txt
     rc=$?
     out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')
     err=$(cat stderr.txt)
