@@ -3,28 +3,17 @@
 # prefix of its own inside the build folder. Included from tests/CMakeLists.txt.
 #
 # What it provides:
-# - GTest::gtest, GTest::gmock, GTest::gtest_main from QUILLMARK_GTEST_SOURCE_DIR;
+# - GTest::gtest, GTest::gmock, GTest::gtest_main (GTestFromSource.cmake);
 # - the CTest fixture "wine": a setup test that creates or updates the prefix and starts
 #   a lingering wineserver, and a cleanup test that stops it;
 # - CX_TEST_PROPERTIES: test properties every test must carry (the fixture);
 # - CX_WINE_ENVIRONMENT: the environment a Wine process of the tests runs with;
 # - cx_wine_test_target(<target>): readies a test executable (prefix before discovery);
 # - cx_wine_tests(<test>...): puts the environment, the fixture and QUILLMARK_EMULATOR
-#   (Wine, for scripts that run a built .exe) on tests that are not discovered.
+#   (Wine, for scripts that run a built .exe) on tests that are not discovered;
+# - cx_emulated_tests(<test>...): the same, under the name every cross build provides.
 
-set(QUILLMARK_GTEST_SOURCE_DIR "/usr/src/googletest"
-    CACHE PATH "GoogleTest sources to build for the cross target")
-if(NOT EXISTS "${QUILLMARK_GTEST_SOURCE_DIR}/CMakeLists.txt")
-  message(FATAL_ERROR "No GoogleTest sources in ${QUILLMARK_GTEST_SOURCE_DIR} "
-                      "(Debian: apt-get install googletest)")
-endif()
-set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-set(INSTALL_GMOCK OFF CACHE BOOL "" FORCE)
-set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-# SYSTEM: GoogleTest's headers must not trip our -Werror.
-add_subdirectory("${QUILLMARK_GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest"
-                 EXCLUDE_FROM_ALL SYSTEM)
+include("${CMAKE_CURRENT_LIST_DIR}/GTestFromSource.cmake")
 
 list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 QUILLMARK_WINE)
 get_filename_component(wine_dir "${QUILLMARK_WINE}" DIRECTORY)
@@ -67,4 +56,8 @@ function(cx_wine_tests)
   set_property(TEST ${ARGN} APPEND PROPERTY ENVIRONMENT
                ${CX_WINE_ENVIRONMENT} "QUILLMARK_EMULATOR=${QUILLMARK_WINE}")
   set_property(TEST ${ARGN} APPEND PROPERTY FIXTURES_REQUIRED wine)
+endfunction()
+
+function(cx_emulated_tests)
+  cx_wine_tests(${ARGN})
 endfunction()

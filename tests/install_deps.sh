@@ -25,6 +25,11 @@ have_cmd valgrind || missing+=(valgrind)
 have_cmd x86_64-w64-mingw32-g++-posix || missing+=(g++-mingw-w64-x86-64-posix)
 have_file /usr/lib/wine/wine64 || missing+=(wine64)
 have_file /usr/src/googletest/CMakeLists.txt || missing+=(googletest)
+# The Linux cross builds: the aarch64 and s390x cross compilers (their sysroots come with
+# them) and qemu-user to run their tests; GoogleTest from the same sources as above.
+have_cmd aarch64-linux-gnu-g++ || missing+=(g++-aarch64-linux-gnu)
+have_cmd s390x-linux-gnu-g++ || missing+=(g++-s390x-linux-gnu)
+{ have_cmd qemu-aarch64-static && have_cmd qemu-s390x-static; } || missing+=(qemu-user-static)
 
 if [ "${#missing[@]}" -eq 0 ]; then
     exit 0

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test of the project, stage by stage: the native suite under ASan and UBSan, the
-# Windows build under Wine, the fuzz targets, and the release binary under valgrind and on
-# a sparse file past 4 GiB. Installs what the machine lacks first. Every stage runs even
-# when an earlier one failed; the last line counts them.
+# Windows build under Wine, the aarch64 and s390x builds under qemu, the fuzz targets, and
+# the release binary under valgrind and on a sparse file past 4 GiB. Installs what the
+# machine lacks first. Every stage runs even when an earlier one failed; the last line
+# counts them.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +28,12 @@ stage() {  # stage <name> <command...>
 
 native() { cmake --workflow --preset test; }
 windows() { cmake --workflow --preset mingw-test; }
+cross() {  # both, even when the first fails
+    local rc=0
+    cmake --workflow --preset aarch64-test || rc=1
+    cmake --workflow --preset s390x-test || rc=1
+    return $rc
+}
 fuzz() {
     cmake --preset fuzz && cmake --build --preset fuzz && fuzz/run_all.sh build/fuzz 20
 }
@@ -38,6 +45,7 @@ release() {
 
 stage native native
 stage windows windows
+stage cross cross
 stage fuzz fuzz
 stage release release
 

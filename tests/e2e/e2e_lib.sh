@@ -1,14 +1,14 @@
 # Shared by the end-to-end scripts: run an executable, then compare its exact stdout bytes,
 # an empty stderr and its exit code. The caller sets case_name, and emulator (empty to run
-# the executable directly, Wine for the Windows build).
+# the executable directly, Wine for the Windows build, qemu for a Linux cross build).
 
 fail() {
     echo "FAIL [$case_name]: $*"
     exit 1
 }
 
-# run_exe <exe> <args...>: fills $out (exact stdout, as hex), $err (stderr) and $rc. A run
-# that takes more than $run_timeout seconds (60 unless set) is taken for a hang.
+# run_exe <exe> <args...>: fills $out (exact stdout, as hex), $err (stderr) and $rc.
+# A run that takes more than $run_timeout seconds (60 unless the caller sets it) has hung.
 run_exe() {
     local bin=$1
     shift
