@@ -24,6 +24,13 @@ have_cmd valgrind || missing+=(valgrind)
 have_cmd x86_64-w64-mingw32-g++-posix || missing+=(g++-mingw-w64-x86-64-posix)
 have_file /usr/lib/wine/wine64 || missing+=(wine64)
 have_file /usr/src/googletest/CMakeLists.txt || missing+=(googletest)
+# The packages: dpkg-buildflags and dpkg-shlibdeps for the .deb, lintian to judge it,
+# unzip and man to use the packages as a user would.
+have_cmd dpkg-buildflags || missing+=(dpkg-dev)
+have_cmd lintian || missing+=(lintian)
+have_cmd unzip || missing+=(unzip)
+have_cmd man || missing+=(man-db)
+have_cmd git || missing+=(git)
 
 if [ "${#missing[@]}" -eq 0 ]; then
     exit 0

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test of the project, stage by stage: the native suite under ASan and UBSan, the
-# Windows build under Wine, the fuzz targets, and the release binary under valgrind and on
-# a sparse file past 4 GiB. Installs what the machine lacks first. Every stage runs even
-# when an earlier one failed; the last line counts them.
+# Windows build under Wine (and built again elsewhere, for the same bytes), the fuzz
+# targets, the release binary under valgrind and on a sparse file past 4 GiB, and the
+# packages as a user gets them. Installs what the machine lacks first. Every stage runs
+# even when an earlier one failed; the last line counts them.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,7 +27,7 @@ stage() {  # stage <name> <command...>
 }
 
 native() { cmake --workflow --preset test; }
-windows() { cmake --workflow --preset mingw-test; }
+windows() { cmake --workflow --preset mingw-test && tests/reproducible.sh; }
 fuzz() {
     cmake --preset fuzz && cmake --build --preset fuzz && fuzz/run_all.sh build/fuzz 20
 }
@@ -35,11 +36,13 @@ release() {
         tests/valgrind/run.sh build/release/quillmark &&
         bash tests/e2e/e2e.sh huge_sparse_file "$PWD/build/release/quillmark"
 }
+package() { tests/package/check.sh; }
 
 stage native native
 stage windows windows
 stage fuzz fuzz
 stage release release
+stage package package
 
 [ "$failed" -eq 0 ] || echo "failed stages: ${failed_names[*]}"
 echo "stages: $passed passed, $failed failed"
