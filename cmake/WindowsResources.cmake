@@ -1,6 +1,8 @@
 # quillmark_add_windows_resources(<target>): embeds src/app/quillmark.rc (the manifest:
-# asInvoker, no uiAccess, UTF-8 active code page) into <target> on Windows builds. Does
-# nothing elsewhere. Include this file at directory scope where <target> is defined.
+# asInvoker, no uiAccess, UTF-8 active code page, long paths; and the version resource)
+# into <target> on Windows builds. Both files are configured with the project's version
+# first. Does nothing elsewhere. Include this file at directory scope where <target> is
+# defined.
 if(WIN32)
   enable_language(RC)
 endif()
@@ -9,12 +11,17 @@ function(quillmark_add_windows_resources target)
   if(NOT WIN32)
     return()
   endif()
-  set(rc_file "${PROJECT_SOURCE_DIR}/src/app/quillmark.rc")
+  # The manifest wants four parts.
+  set(QUILLMARK_VERSION_QUAD "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
+  set(out_dir "${CMAKE_CURRENT_BINARY_DIR}/resources")
+  configure_file("${PROJECT_SOURCE_DIR}/src/app/quillmark.manifest"
+                 "${out_dir}/quillmark.manifest" @ONLY)
+  configure_file("${PROJECT_SOURCE_DIR}/src/app/quillmark.rc" "${out_dir}/quillmark.rc" @ONLY)
   # A library of its own, so that the target's C++ options (-Wall, -Werror, sanitizers)
   # never reach the resource compiler.
-  add_library(${target}_resources OBJECT "${rc_file}")
-  target_include_directories(${target}_resources PRIVATE "${PROJECT_SOURCE_DIR}/src/app")
-  set_source_files_properties("${rc_file}" PROPERTIES
-    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/src/app/quillmark.manifest")
+  add_library(${target}_resources OBJECT "${out_dir}/quillmark.rc")
+  target_include_directories(${target}_resources PRIVATE "${out_dir}")
+  set_source_files_properties("${out_dir}/quillmark.rc" PROPERTIES
+    OBJECT_DEPENDS "${out_dir}/quillmark.manifest")
   target_sources(${target} PRIVATE $<TARGET_OBJECTS:${target}_resources>)
 endfunction()

@@ -30,6 +30,13 @@ have_file /usr/src/googletest/CMakeLists.txt || missing+=(googletest)
 have_cmd aarch64-linux-gnu-g++ || missing+=(g++-aarch64-linux-gnu)
 have_cmd s390x-linux-gnu-g++ || missing+=(g++-s390x-linux-gnu)
 { have_cmd qemu-aarch64-static && have_cmd qemu-s390x-static; } || missing+=(qemu-user-static)
+# The packages: dpkg-buildflags and dpkg-shlibdeps for the .deb, lintian to judge it,
+# unzip and man to use the packages as a user would.
+have_cmd dpkg-buildflags || missing+=(dpkg-dev)
+have_cmd lintian || missing+=(lintian)
+have_cmd unzip || missing+=(unzip)
+have_cmd man || missing+=(man-db)
+have_cmd git || missing+=(git)
 
 if [ "${#missing[@]}" -eq 0 ]; then
     exit 0

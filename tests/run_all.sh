@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Every test of the project, stage by stage: the native suite under ASan and UBSan, the
-# Windows build under Wine, the aarch64 and s390x builds under qemu, the fuzz targets, and
-# the release binary under valgrind and on a sparse file past 4 GiB. Installs what the
-# machine lacks first. Every stage runs even when an earlier one failed; the last line
-# counts them.
+# Windows build under Wine (and built again elsewhere, for the same bytes), the aarch64 and
+# s390x builds under qemu, the fuzz targets, the release binary under valgrind and on a
+# sparse file past 4 GiB, and the packages as a user gets them. Installs what the machine
+# lacks first. Every stage runs even when an earlier one failed; the last line counts them.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,7 +27,7 @@ stage() {  # stage <name> <command...>
 }
 
 native() { cmake --workflow --preset test; }
-windows() { cmake --workflow --preset mingw-test; }
+windows() { cmake --workflow --preset mingw-test && tests/reproducible.sh; }
 cross() {  # both, even when the first fails
     local rc=0
     cmake --workflow --preset aarch64-test || rc=1
@@ -42,12 +42,14 @@ release() {
         tests/valgrind/run.sh build/release/quillmark &&
         bash tests/e2e/e2e.sh huge_sparse_file "$PWD/build/release/quillmark"
 }
+package() { tests/package/check.sh; }
 
 stage native native
 stage windows windows
 stage cross cross
 stage fuzz fuzz
 stage release release
+stage package package
 
 [ "$failed" -eq 0 ] || echo "failed stages: ${failed_names[*]}"
 echo "stages: $passed passed, $failed failed"

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Same commit, same bytes: the tree is copied into another folder (a path of another
+# length, so that no padded field hides a difference) and built there as well, then
+# quillmark.exe, the Linux release binary and the three packages must equal those of this
+# tree byte for byte. Neither the build folder nor the time of the build may reach them.
+# Builds this tree's release preset when needed, and the mingw preset's quillmark.exe
+# when it is not there yet.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+here=$PWD
+
+# Both trees stamp their packages with one time, the last commit's when there is one.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || true)
+fi
+export SOURCE_DATE_EPOCH
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillmark-reproducible.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+other=$scratch/a-checkout-in-another-folder
+mkdir "$other"
+# The files a checkout holds (committed or not), without any build output.
+git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$other"
+
+build() {  # build <tree> <package folder>: release and Windows builds, then packages
+    local tree=$1 packages=$2 preset
+    (
+        set -e
+        cd "$tree"
+        cmake --preset release >/dev/null
+        cmake --build --preset release
+        cmake --preset mingw >/dev/null
+        cmake --build --preset mingw --target quillmark
+        for preset in deb tgz win64-zip; do
+            cpack --preset "$preset" -B "$packages" >/dev/null
+        done
+    )
+}
+build "$here" "$scratch/packages-here"
+build "$other" "$scratch/packages-other"
+
+failed=0
+same() {  # same <file in this tree> <file in the copy>
+    if cmp -s "$1" "$2"; then
+        echo "same bytes: ${1#"$here"/}"
+    else
+        echo "DIFFERENT: $1 and $2"
+        cmp "$1" "$2" | head -n 1 || true
+        failed=1
+    fi
+}
+same "$here/build/release/quillmark" "$other/build/release/quillmark"
+same "$here/build/mingw/quillmark.exe" "$other/build/mingw/quillmark.exe"
+for package in "$scratch"/packages-here/*.{deb,tar.gz,zip}; do
+    same "$package" "$scratch/packages-other/${package##*/}"
+done
+exit "$failed"
