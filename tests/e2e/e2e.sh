@@ -334,11 +334,16 @@ many_files_recipe)
     # The README's one-line recipe for a whole tree, run as written, with this build as
     # the quillmark on PATH: one line per file, each the file's identifier (sha256sum and
     # the length) and its path, whatever the name and however xargs splits the work.
-    need_posix
+    need_posix "the recipe is for a POSIX shell"
     recipe=$(sed -n '/^## Identify many files/,/^## /p' "$here/../../README.md" | grep '^find ')
     [ "$(wc -l <<<"$recipe")" = 1 ] || fail "no single find recipe in the README: $recipe"
     mkdir bin tree
-    ln -s "$exe" bin/quillmark
+    if [ -n "$emulator" ]; then
+        printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$emulator" "$exe" >bin/quillmark
+        chmod +x bin/quillmark
+    else
+        ln -s "$exe" bin/quillmark
+    fi
     names=(plain 'with space' '-dash' "it's" '100%' 'caf\xc3\xa9' 'sub/a b/deep' 'sub/"q"')
     for ((i = 0; i < 100; i++)); do names+=("many/f$i"); done
     : >expected
