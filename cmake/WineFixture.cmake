@@ -31,17 +31,24 @@ set(server_linger 120)
 # pipe to close until the test timed out.
 set(boot_log "${WINEPREFIX}.log")
 
+# A server still serving a prefix that was removed and made anew at the same place can
+# fail the first boot (kernel32.dll not found); it is stopped and the boot tried once more.
 function(wine_boot)
-  execute_process(COMMAND "${WINE}" wineboot --init
-                  INPUT_FILE /dev/null OUTPUT_FILE "${boot_log}" ERROR_FILE "${boot_log}"
-                  RESULT_VARIABLE rc TIMEOUT 300)
-  file(READ "${boot_log}" log)
-  if(NOT log STREQUAL "")
-    message("${log}")
-  endif()
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "wineboot --init failed: ${rc}")
-  endif()
+  foreach(attempt RANGE 1 2)
+    execute_process(COMMAND "${WINE}" wineboot --init
+                    INPUT_FILE /dev/null OUTPUT_FILE "${boot_log}" ERROR_FILE "${boot_log}"
+                    RESULT_VARIABLE rc TIMEOUT 300)
+    file(READ "${boot_log}" log)
+    if(NOT log STREQUAL "")
+      message("${log}")
+    endif()
+    if(rc EQUAL 0)
+      return()
+    endif()
+    execute_process(COMMAND "${WINESERVER}" -k RESULT_VARIABLE ignored OUTPUT_QUIET ERROR_QUIET)
+    execute_process(COMMAND "${WINESERVER}" -w TIMEOUT 5 RESULT_VARIABLE ignored)
+  endforeach()
+  message(FATAL_ERROR "wineboot --init failed: ${rc}")
 endfunction()
 
 # Starts the lingering server; a server that is still winding down from earlier processes
