@@ -4,7 +4,8 @@
 #   ZIP  quillmark-<version>-win64.zip         quillmark.exe, README.txt, LICENSE.txt
 # A plain `cmake --install` gives what the tarball holds. The packages carry no time of the
 # build: dates come from SOURCE_DATE_EPOCH when it is set (CI sets it to the last
-# commit's time), else from a fixed one, and every packaged file gets that time.
+# commit's time), else from a fixed one. cpack runs with that time in SOURCE_DATE_EPOCH
+# (CPackOptions.cmake), and stamps every archived file and the gzip headers with it.
 include(GNUInstallDirs)
 
 if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
@@ -99,5 +100,4 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_QUILLMARK_BINARY_DIR "${PROJECT_BINARY_DIR}")
 set(CPACK_QUILLMARK_SOURCE_DATE_EPOCH "${QUILLMARK_SOURCE_DATE_EPOCH}")
 set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/CPackOptions.cmake")
-set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/CPackStage.cmake")
 include(CPack)

@@ -9,11 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 here=$PWD
 
-# Both trees stamp their packages with one time, the last commit's when there is one.
-if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-    SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || true)
-fi
-export SOURCE_DATE_EPOCH
+# As a user builds: without SOURCE_DATE_EPOCH, which the linker and cpack would otherwise
+# put in place of the time of the build. The binaries must not need it, and the packages
+# must fall back to their fixed time.
+unset SOURCE_DATE_EPOCH
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillmark-reproducible.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
