@@ -5,7 +5,7 @@
 # - CX_TEST_PROPERTIES: QUILLMARK_NO_SELF_EXEC in every test's environment, for the cases
 #   that would start their own executable again (a threadsafe death test): a process
 #   under qemu-user can only start programs the build machine's kernel can run;
-# - cx_wine_test_target(<target>), cx_wine_tests(<test>...): nothing to do without Wine;
+# - cx_wine_test_target(<target>): nothing to do without Wine;
 # - cx_emulated_tests(<test>...): puts QUILLMARK_EMULATOR (qemu with its sysroot, for
 #   scripts that run a built executable) on tests that are not discovered.
 
@@ -13,8 +13,6 @@ include("${CMAKE_CURRENT_LIST_DIR}/GTestFromSource.cmake")
 
 set(CX_TEST_PROPERTIES ENVIRONMENT QUILLMARK_NO_SELF_EXEC=1)
 function(cx_wine_test_target target)
-endfunction()
-function(cx_wine_tests)
 endfunction()
 
 # The scripts put the emulator before the executable unquoted, so its words split again.

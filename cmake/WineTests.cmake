@@ -9,9 +9,8 @@
 # - CX_TEST_PROPERTIES: test properties every test must carry (the fixture);
 # - CX_WINE_ENVIRONMENT: the environment a Wine process of the tests runs with;
 # - cx_wine_test_target(<target>): readies a test executable (prefix before discovery);
-# - cx_wine_tests(<test>...): puts the environment, the fixture and QUILLMARK_EMULATOR
-#   (Wine, for scripts that run a built .exe) on tests that are not discovered;
-# - cx_emulated_tests(<test>...): the same, under the name every cross build provides.
+# - cx_emulated_tests(<test>...): puts the environment, the fixture and QUILLMARK_EMULATOR
+#   (Wine, for scripts that run a built .exe) on tests that are not discovered.
 
 include("${CMAKE_CURRENT_LIST_DIR}/GTestFromSource.cmake")
 
@@ -52,12 +51,8 @@ function(cx_wine_test_target target)
   add_dependencies(${target} cx_wine_prefix)
 endfunction()
 
-function(cx_wine_tests)
+function(cx_emulated_tests)
   set_property(TEST ${ARGN} APPEND PROPERTY ENVIRONMENT
                ${CX_WINE_ENVIRONMENT} "QUILLMARK_EMULATOR=${QUILLMARK_WINE}")
   set_property(TEST ${ARGN} APPEND PROPERTY FIXTURES_REQUIRED wine)
-endfunction()
-
-function(cx_emulated_tests)
-  cx_wine_tests(${ARGN})
 endfunction()

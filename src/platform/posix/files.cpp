@@ -212,17 +212,6 @@ BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEG
     if (fd < 0) {
         return FailWith(ERROR_INVALID_HANDLE);
     }
-    if (dwMoveMethod == FILE_CURRENT && liDistanceToMove.QuadPart == 0) {
-        // The position query: one call, as on Windows.
-        const off_t current = lseek(fd, 0, SEEK_CUR);
-        if (current < 0) {
-            return FailFromErrno();
-        }
-        if (lpNewFilePointer != nullptr) {
-            lpNewFilePointer->QuadPart = current;
-        }
-        return TRUE;
-    }
     std::int64_t base = 0;
     if (dwMoveMethod == FILE_CURRENT) {
         const off_t current = lseek(fd, 0, SEEK_CUR);
@@ -243,7 +232,11 @@ BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEG
     if (__builtin_add_overflow(base, liDistanceToMove.QuadPart, &target) || target < 0) {
         return FailWith(ERROR_NEGATIVE_SEEK);
     }
-    const off_t moved = lseek(fd, static_cast<off_t>(target), SEEK_SET);
+    // The position query (0 from the current pointer) is answered by the lseek that found
+    // the pointer: one call, as on Windows.
+    const off_t moved = dwMoveMethod == FILE_CURRENT && target == base
+                            ? static_cast<off_t>(base)
+                            : lseek(fd, static_cast<off_t>(target), SEEK_SET);
     if (moved < 0) {
         return FailFromErrno();
     }
