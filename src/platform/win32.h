@@ -27,6 +27,23 @@
 // - GetFullPathNameW joins a relative path to the working directory; an absolute one (a
 //   leading '/') is its own full path. Nothing else is normalised. CreateFileW drops a
 //   leading \\?\ before an absolute path, as Windows passes such a path on unparsed.
+// - CreateFileW with FILE_FLAG_BACKUP_SEMANTICS opens a directory too (for
+//   GetFileInformationByHandle), as Windows does; without it a directory is refused as above.
+// - FindFirstFileExW takes "<folder>/*" or "<folder>\\*" (any info level, name match, flags
+//   ignored) and, with FindNextFileW and FindClose, lists every entry of the folder,
+//   "." and ".." included, in the order readdir(3) gives. Attributes: a directory
+//   FILE_ATTRIBUTE_DIRECTORY, a symbolic link FILE_ATTRIBUTE_REPARSE_POINT with
+//   dwReserved0 = IO_REPARSE_TAG_SYMLINK (never followed), a FIFO, socket or device
+//   FILE_ATTRIBUTE_DEVICE, a regular file FILE_ATTRIBUTE_NORMAL. Sizes and times are not
+//   reported (0). A name whose bytes are not UTF-8 comes back with each byte that does
+//   not decode as a lone surrogate U+DC80 + byte, so that it can never be taken for a
+//   name that converts to UTF-8. A missing folder: ERROR_PATH_NOT_FOUND (or
+//   ERROR_FILE_NOT_FOUND, as CreateFileW tells them); a file used as a folder:
+//   ERROR_DIRECTORY; the end of the listing: ERROR_NO_MORE_FILES.
+// - GetFileAttributesW follows symbolic links (stat(2)); the attributes as above.
+// - GetFileInformationByHandle: attributes as above, the size, the link count, the device
+//   as volume serial number and the inode as file index.
+// - GetStdHandle gives the handles of descriptors 0, 1 and 2.
 // - GetLastError is per thread; the stand-in's calls set it only when they fail.
 // - HeapAlloc with flags 0 is malloc (null on failure, last error untouched); HeapFree is
 //   free.
@@ -78,6 +95,45 @@ union LARGE_INTEGER {
 };
 using PLARGE_INTEGER = LARGE_INTEGER*;
 
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+// MAX_PATH units: a directory entry's own name never needs more.
+inline constexpr DWORD MAX_PATH = 260;
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;  // the reparse tag, when FILE_ATTRIBUTE_REPARSE_POINT is set
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+};
+using LPWIN32_FIND_DATAW = WIN32_FIND_DATAW*;
+
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+};
+using LPBY_HANDLE_FILE_INFORMATION = BY_HANDLE_FILE_INFORMATION*;
+
+enum FINDEX_INFO_LEVELS { FindExInfoStandard = 0, FindExInfoBasic = 1 };
+enum FINDEX_SEARCH_OPS { FindExSearchNameMatch = 0 };
+
 struct SECURITY_ATTRIBUTES;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 struct OVERLAPPED;
@@ -92,7 +148,20 @@ inline constexpr DWORD FILE_SHARE_READ = 0x1;
 inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
 inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
 inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+inline constexpr DWORD FILE_ATTRIBUTE_DEVICE = 0x40;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+inline constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+inline constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000u;
+inline constexpr DWORD IO_REPARSE_TAG_MOUNT_POINT = 0xA0000003u;
+inline constexpr DWORD IO_REPARSE_TAG_SYMLINK = 0xA000000Cu;
+inline constexpr DWORD FIND_FIRST_EX_LARGE_FETCH = 0x2;
+inline constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
+inline constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
+inline constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
 inline constexpr DWORD FILE_BEGIN = 0;
 inline constexpr DWORD FILE_CURRENT = 1;
 inline constexpr DWORD FILE_END = 2;
@@ -114,14 +183,18 @@ inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_CRC = 23;
 inline constexpr DWORD ERROR_READ_FAULT = 30;
 inline constexpr DWORD ERROR_GEN_FAILURE = 31;
+inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+inline constexpr DWORD ERROR_LOCK_VIOLATION = 33;
 inline constexpr DWORD ERROR_NOT_READY = 21;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_INVALID_NAME = 123;
 inline constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr DWORD ERROR_DIRECTORY = 267;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
+inline constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -136,6 +209,15 @@ BOOL CloseHandle(HANDLE hObject);
 DWORD GetFileType(HANDLE hFile);
 DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,
                        LPWSTR* lpFilePart);
+
+HANDLE FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevelId, LPVOID lpFindFileData,
+                        FINDEX_SEARCH_OPS fSearchOp, LPVOID lpSearchFilter,
+                        DWORD dwAdditionalFlags);
+BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
+DWORD GetFileAttributesW(LPCWSTR lpFileName);
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+HANDLE GetStdHandle(DWORD nStdHandle);
 
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
