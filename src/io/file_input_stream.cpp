@@ -1,5 +1,6 @@
 #include "io/file_input_stream.h"
 
+#include "io/long_path.h"
 #include "mem/utf8_to_wide.h"
 
 namespace CX::IO {
@@ -27,53 +28,11 @@ HANDLE OpenForReading(const WCHAR* pPath) {
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-constexpr std::size_t MaxPath = 260;
-
-// Wide texts spelt unit by unit: WCHAR is wchar_t on Windows and char16_t elsewhere.
-constexpr WCHAR VerbatimPrefix[] = {'\\', '\\', '?', '\\', 0};
-constexpr WCHAR DevicePrefix[] = {'\\', '\\', '.', '\\', 0};
-constexpr WCHAR UncPrefix[] = {'\\', '\\', 0};
-constexpr WCHAR VerbatimUncPrefix[] = {'\\', '\\', '?', '\\', 'U', 'N', 'C', '\\', 0};
-
-bool HasPrefix(const HeapWString& wstr, const WCHAR* pPrefix) {
-    return wstr.compare(0, std::char_traits<WCHAR>::length(pPrefix), pPrefix) == 0;
-}
-
-// \\?\ and \\.\ paths go to the system unparsed; they are never rewritten.
-bool IsVerbatim(const HeapWString& wstr) {
-    return HasPrefix(wstr, VerbatimPrefix) || HasPrefix(wstr, DevicePrefix);
-}
-
-// Windows refuses a path of MAX_PATH units or more unless the process is long-path aware
-// and the machine's policy lets it be, which on most machines it does not. The same file
-// is reached through the full path in its \\?\ form (\\?\UNC\ for a share), which no
-// policy limits. False when the path has no such form.
-bool LongForm(const HeapWString& wstrPath, HeapWString& wstrLong) {
-    const DWORD cNeeded = GetFullPathNameW(wstrPath.c_str(), 0, nullptr, nullptr);
-    if (cNeeded == 0) {
-        return false;
-    }
-    HeapWString wstrFull(cNeeded, WCHAR{0});
-    const DWORD cFull = GetFullPathNameW(wstrPath.c_str(), cNeeded, wstrFull.data(), nullptr);
-    if (cFull == 0 || cFull >= cNeeded) {
-        return false;
-    }
-    wstrFull.resize(cFull);
-    if (IsVerbatim(wstrFull)) {
-        return false;
-    }
-    if (HasPrefix(wstrFull, UncPrefix)) {
-        wstrLong.assign(VerbatimUncPrefix).append(wstrFull, 2);
-    } else {
-        wstrLong.assign(VerbatimPrefix).append(wstrFull);
-    }
-    return true;
-}
-
 }  // namespace
 
 FileInputStream::FileInputStream(const char* pPath) {
     if (pPath == nullptr) {
+        m_openError = ERROR_INVALID_PARAMETER;
         return;
     }
     m_strName.assign(pPath);
@@ -85,19 +44,23 @@ Status FileInputStream::Open(const char* pPath) {
     HeapWString wstrPath;
     Status status = Utf8ToWide(pPath, wstrPath);
     if (!status.IsSuccess()) {
+        m_openError = status.Code == StatusCode::AllocationFailed ? ERROR_NOT_ENOUGH_MEMORY
+                                                                  : ERROR_NO_UNICODE_TRANSLATION;
         return status;
     }
     HANDLE hFile = OpenForReading(wstrPath.c_str());
     if (hFile == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         HeapWString wstrLong;
-        if ((error != ERROR_PATH_NOT_FOUND && error != ERROR_FILENAME_EXCED_RANGE) ||
-            wstrPath.size() < MaxPath || IsVerbatim(wstrPath) || !LongForm(wstrPath, wstrLong)) {
+        if (!RetryInLongForm(wstrPath, error, wstrLong)) {
+            m_openError = error;
             return SystemFailure(StatusCode::IoError, "CreateFileW failed with error {1}", error);
         }
         hFile = OpenForReading(wstrLong.c_str());
         if (hFile == INVALID_HANDLE_VALUE) {
-            return SystemFailure(StatusCode::IoError, "CreateFileW failed with error {1}");
+            m_openError = GetLastError();
+            return SystemFailure(StatusCode::IoError, "CreateFileW failed with error {1}",
+                                 m_openError);
         }
     }
     m_hFile = hFile;

@@ -38,12 +38,17 @@ public:
     // The path as it was passed when open, "" otherwise.
     const char* GetName() override;
 
+    // Why the open failed, as a system error number (ERROR_NO_UNICODE_TRANSLATION when
+    // the path could not be converted); ERROR_SUCCESS when it opened.
+    DWORD GetOpenError() const { return m_openError; }
+
 private:
     Status Open(const char* pPath);
 
     HANDLE m_hFile = nullptr;  // null when not open; never INVALID_HANDLE_VALUE
     HeapString m_strName;
     bool m_bDiskFile = false;  // the system calls the open handle a disk file
+    DWORD m_openError = ERROR_SUCCESS;
 };
 
 }  // namespace CX::IO

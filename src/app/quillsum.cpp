@@ -1,0 +1,245 @@
+// quillsum [OPTION]... [FILE]...: the content identifiers of many files, and of whole
+// trees, in one process, in sha256sum's line format. Each identifier is the line quillmark
+// prints for the same bytes.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "io/file_input_stream.h"
+#include "io/path_query.h"
+#include "io/std_input_stream.h"
+#include "lines/line_writer.h"
+#include "lines/name_list.h"
+#include "lines/names.h"
+#include "lines/reasons.h"
+#include "options/options.h"
+#include "platform/path_rules.h"
+#include "walk/walk.h"
+#include "workers/ordered_pool.h"
+
+namespace {
+
+enum ExitCode : int {
+    ExitSuccess = 0,
+    ExitTrouble = 2,
+};
+
+using CX::Workers::Failure;
+using CX::Workers::JobKind;
+using CX::Workers::Slot;
+
+// The run in compute mode: finds the files, hands them to the pool, and prints what comes
+// back, in order, on the one thread that submits.
+class ComputeRun : public CX::Workers::IDelivery, public CX::Walk::IWalkSink {
+public:
+    explicit ComputeRun(const CX::Options::Options& options)
+        : m_options(options),
+          m_out(stdout, options.Zero),
+          m_walker(options.Dereference),
+          m_pool(JobCount(options), *this) {}
+
+    // One operand: a file, "-" for standard input, or with -r a folder to walk.
+    void Operand(const std::string& operand) {
+        if (operand == "-") {
+            Slot& slot = m_pool.Next();
+            slot.Kind = JobKind::StandardInput;
+            slot.Name = operand;
+            slot.OpenPath.clear();
+            m_pool.Submit();
+            return;
+        }
+        std::string name = operand;
+        if (CX::Platform::BackslashIsSeparator) {
+            for (char& c : name) {
+                if (c == '\\') {
+                    c = '/';
+                }
+            }
+        }
+        if (!CX::Lines::IsValidUtf8(operand)) {
+            // The path conversion would put U+FFFD in its place and open whatever file
+            // that names.
+            Problem(name, CX::Lines::NotUtf8);
+            return;
+        }
+        if (m_options.Recursive) {
+            const DWORD attributes = CX::IO::QueryAttributes(operand.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES &&
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                m_walker.Walk(name, operand, *this);
+                return;
+            }
+        }
+        File(name, operand);
+    }
+
+    // Operands from a list of NUL-ended names.
+    void OperandsFrom(const std::string& list) {
+        std::unique_ptr<CX::IO::IInputStream> stream;
+        const bool fromStdin = list == "-";
+        if (fromStdin) {
+            stream = std::make_unique<CX::IO::StdInputStream>();
+        } else {
+            auto file = std::make_unique<CX::IO::FileInputStream>(list.c_str());
+            if (!file->IsOpen()) {
+                const DWORD error = file->GetOpenError();
+                Fatal("cannot open '" + list + "' for reading: " + CX::Lines::ReasonFor(error));
+                return;
+            }
+            stream = std::move(file);
+        }
+        CX::Lines::NulNameReader reader(*stream);
+        std::string name;
+        std::uint64_t number = 0;
+        while (reader.Next(name)) {
+            ++number;
+            if (name.empty()) {
+                Problem(list + ":" + std::to_string(number), "invalid zero-length file name");
+            } else if (fromStdin && name == "-") {
+                Problem(list + ":" + std::to_string(number),
+                        "when reading file names from standard input, no file name of '-' "
+                        "allowed");
+            } else {
+                Operand(name);
+            }
+        }
+        if (reader.Error() != ERROR_SUCCESS) {
+            Problem(list, CX::Lines::ReasonFor(reader.Error()));
+        }
+    }
+
+    int Finish() {
+        m_pool.Finish();
+        if (!m_out.Flush()) {
+            CX::Lines::WriteMessage(stderr, "write error");
+            m_status = ExitTrouble;
+        }
+        return m_status;
+    }
+
+    // The walk's findings, and files named directly.
+    void File(const std::string& name, const std::string& openPath) override {
+        Slot& slot = m_pool.Next();
+        slot.Kind = JobKind::File;
+        slot.Name = name;
+        if (openPath == name) {
+            slot.OpenPath.clear();
+        } else {
+            slot.OpenPath = openPath;
+        }
+        m_pool.Submit();
+    }
+    void Problem(const std::string& name, const char* reason) override {
+        Message(JobKind::Problem, name, reason);
+    }
+    void Skipped(const std::string& name, const char* reason) override {
+        Message(JobKind::Note, name, reason);
+    }
+
+    // The pool's results, in order.
+    void Deliver(Slot& slot) override {
+        switch (slot.Kind) {
+            case JobKind::Problem:
+                Report(slot.Name, slot.Reason, true);
+                return;
+            case JobKind::Note:
+                Report(slot.Name, slot.Reason, false);
+                return;
+            case JobKind::File:
+            case JobKind::StandardInput:
+                break;
+        }
+        switch (slot.Result.What) {
+            case Failure::None:
+                m_out.Identifier(slot.Result.Record, slot.Name);
+                return;
+            case Failure::IsDirectory:
+                Report(slot.Name, CX::Lines::IsADirectory, true);
+                return;
+            case Failure::Open:
+            case Failure::Read:
+                Report(slot.Name, CX::Lines::ReasonFor(slot.Result.Error), true);
+                return;
+            case Failure::Digest:
+                Report(slot.Name, "the digest could not be computed", true);
+                return;
+        }
+    }
+
+private:
+    static unsigned JobCount(const CX::Options::Options& options) {
+        if (options.Jobs != 0) {
+            return options.Jobs;
+        }
+        const unsigned processors = std::thread::hardware_concurrency();
+        return processors == 0 ? 1 : processors;
+    }
+
+    void Message(JobKind kind, const std::string& name, const char* reason) {
+        Slot& slot = m_pool.Next();
+        slot.Kind = kind;
+        slot.Name = name;
+        slot.OpenPath.clear();
+        slot.Reason = reason;
+        m_pool.Submit();
+    }
+
+    void Report(const std::string& name, const char* reason, bool error) {
+        // What was printed before goes out first, so that a terminal shows both in order.
+        static_cast<void>(m_out.Flush());
+        CX::Lines::WriteProblem(stderr, name, reason);
+        if (error) {
+            m_status = ExitTrouble;
+        }
+    }
+
+    void Fatal(const std::string& text) {
+        static_cast<void>(m_out.Flush());
+        CX::Lines::WriteMessage(stderr, text);
+        m_status = ExitTrouble;
+    }
+
+    const CX::Options::Options& m_options;
+    CX::Lines::LineWriter m_out;
+    CX::Walk::TreeWalker m_walker;
+    CX::Workers::OrderedPool m_pool;  // last: it delivers into the members above
+    int m_status = ExitSuccess;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const CX::Options::Options options = CX::Options::Parse(argc, argv);
+    switch (options.What) {
+        case CX::Options::Options::Action::Help:
+            std::fputs(CX::Options::HelpText(), stdout);
+            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitSuccess : ExitTrouble;
+        case CX::Options::Options::Action::Version:
+            std::fputs(CX::Options::VersionText().c_str(), stdout);
+            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitSuccess : ExitTrouble;
+        case CX::Options::Options::Action::Refused:
+            CX::Lines::WriteMessage(stderr, options.Refusal);
+            std::fputs("Try 'quillsum --help' for more information.\n", stderr);
+            return ExitTrouble;
+        case CX::Options::Options::Action::Run:
+            break;
+    }
+    if (options.Check) {
+        CX::Lines::WriteMessage(stderr, "--check is not available in this build");
+        return ExitTrouble;
+    }
+
+    ComputeRun run(options);
+    if (options.HasFiles0From) {
+        run.OperandsFrom(options.Files0From);
+    } else if (options.Operands.empty()) {
+        run.Operand("-");
+    } else {
+        for (const std::string& operand : options.Operands) {
+            run.Operand(operand);
+        }
+    }
+    return run.Finish();
+}

@@ -1,0 +1,137 @@
+#include "io/directory_listing.h"
+
+#include "io/long_path.h"
+#include "mem/utf8_to_wide.h"
+#include "platform/path_rules.h"
+
+namespace CX::IO {
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '/' || (CX::Platform::BackslashIsSeparator && c == '\\');
+}
+
+HANDLE FindFirst(const HeapWString& wstrPattern, WIN32_FIND_DATAW& data) {
+    return FindFirstFileExW(wstrPattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                            nullptr, FIND_FIRST_EX_LARGE_FETCH);
+}
+
+bool IsDotOrDotDot(const WCHAR* pName) {
+    return pName[0] == '.' && (pName[1] == 0 || (pName[1] == '.' && pName[2] == 0));
+}
+
+// Windows marks what only stands for another place (a symbolic link, a junction, a mount
+// point) as a name surrogate; other reparse points (deduplicated or cloud files) hold
+// content of their own and are files or folders like any other.
+constexpr DWORD NameSurrogateBit = 0x20000000u;
+
+EntryKind KindOf(const WIN32_FIND_DATAW& data) {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        (data.dwReserved0 & NameSurrogateBit) != 0) {
+        return EntryKind::Link;
+    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return EntryKind::Directory;
+    }
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+        return EntryKind::Other;
+    }
+    return EntryKind::File;
+}
+
+}  // namespace
+
+bool WideToUtf8(const WCHAR* pText, std::string& out) {
+    out.clear();
+    bool valid = true;
+    for (std::size_t i = 0; pText[i] != 0; ++i) {
+        std::uint32_t c = static_cast<std::uint16_t>(pText[i]);
+        if (c >= 0xD800 && c <= 0xDBFF && pText[i + 1] >= 0xDC00 && pText[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) +
+                (static_cast<std::uint16_t>(pText[i + 1]) - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+            valid = false;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return valid;
+}
+
+DirectoryListing::DirectoryListing(const char* pPath) {
+    std::string pattern(pPath);
+    // A verbatim path is handed on unparsed, so only a backslash separates there.
+    const bool verbatim = pattern.rfind("\\\\?\\", 0) == 0;
+    if (pattern.empty() || !IsSeparator(pattern.back())) {
+        pattern += verbatim ? '\\' : '/';
+    }
+    pattern += '*';
+    HeapWString wstrPattern;
+    const Status status = Utf8ToWide(pattern.c_str(), wstrPattern);
+    if (!status.IsSuccess()) {
+        m_error = status.Code == StatusCode::AllocationFailed ? ERROR_NOT_ENOUGH_MEMORY
+                                                              : ERROR_NO_UNICODE_TRANSLATION;
+        return;
+    }
+    HANDLE hFind = FindFirst(wstrPattern, m_data);
+    if (hFind == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        HeapWString wstrLong;
+        if (!RetryInLongForm(wstrPattern, error, wstrLong)) {
+            m_error = error;
+            return;
+        }
+        hFind = FindFirst(wstrLong, m_data);
+        if (hFind == INVALID_HANDLE_VALUE) {
+            m_error = GetLastError();
+            return;
+        }
+    }
+    m_hFind = hFind;
+    m_pending = true;
+}
+
+DirectoryListing::~DirectoryListing() {
+    if (m_hFind != nullptr) {
+        FindClose(m_hFind);
+    }
+}
+
+bool DirectoryListing::Next(DirectoryEntry& entry) {
+    if (m_hFind == nullptr || m_error != ERROR_SUCCESS) {
+        return false;
+    }
+    for (;;) {
+        if (!m_pending && !FindNextFileW(m_hFind, &m_data)) {
+            m_error = GetLastError();
+            if (m_error == ERROR_SUCCESS) {
+                m_error = ERROR_NO_MORE_FILES;
+            }
+            return false;
+        }
+        m_pending = false;
+        if (IsDotOrDotDot(m_data.cFileName)) {
+            continue;
+        }
+        entry.NameValid = WideToUtf8(m_data.cFileName, entry.Name);
+        entry.Kind = KindOf(m_data);
+        return true;
+    }
+}
+
+}  // namespace CX::IO

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/win32.h"
+
+namespace CX::IO {
+
+// What a folder entry is, as far as a walk cares, without following anything.
+enum class EntryKind : std::uint8_t {
+    File,       // a file with content to read
+    Directory,  // a folder to walk into
+    Link,       // a symbolic link, a junction or a mount point: it names something else
+    Other,      // a FIFO, a socket, a device: reading it could hang or never end
+};
+
+struct DirectoryEntry {
+    // UTF-8. When NameValid is false the system's name has no UTF-8 form (a lone surrogate
+    // on Windows, bytes that are not UTF-8 on Linux) and Name holds U+FFFD in their place:
+    // good for a message, never for opening.
+    std::string Name;
+    EntryKind Kind = EntryKind::File;
+    bool NameValid = true;
+};
+
+// The entries of one folder, read one at a time in the order the system gives them, "."
+// and ".." left out. A folder path of MAX_PATH units or more that the system refuses is
+// tried once more in its \\?\ form, as files are.
+class DirectoryListing {
+public:
+    // pPath is the folder's NUL-terminated UTF-8 path. Whether it opened is told by IsOpen.
+    explicit DirectoryListing(const char* pPath);
+    ~DirectoryListing();
+
+    DirectoryListing(const DirectoryListing&) = delete;
+    DirectoryListing& operator=(const DirectoryListing&) = delete;
+
+    bool IsOpen() const { return m_hFind != nullptr; }
+
+    // The next entry; false at the end or on a failure, which GetError then tells apart.
+    bool Next(DirectoryEntry& entry);
+
+    // ERROR_SUCCESS while the listing goes on, ERROR_NO_MORE_FILES once it ended well,
+    // otherwise why it could not be opened or read on.
+    DWORD GetError() const { return m_error; }
+
+private:
+    HANDLE m_hFind = nullptr;  // null when not open
+    WIN32_FIND_DATAW m_data;
+    bool m_pending = false;  // m_data holds an entry not handed out yet
+    DWORD m_error = ERROR_SUCCESS;
+};
+
+// UTF-16 to UTF-8. False when the text holds a lone surrogate, which is then written as
+// U+FFFD; the rest is converted all the same.
+bool WideToUtf8(const WCHAR* pText, std::string& out);
+
+}  // namespace CX::IO

@@ -1,0 +1,81 @@
+#include "lines/line_writer.h"
+
+#include "lines/names.h"
+
+namespace CX::Lines {
+
+LineWriter::LineWriter(std::FILE* pOut, bool zero) : m_pOut(pOut), m_zero(zero) {
+    m_batch.reserve(BatchSize + 8192);
+}
+
+void LineWriter::Identifier(const std::uint8_t* pRecord, std::string_view name) {
+    const bool escape = !m_zero && NeedsEscape(name);
+    if (escape) {
+        m_batch += '\\';
+    }
+    const std::size_t at = m_batch.size();
+    m_batch.resize(at + 2 * RecordSize);
+    if (!m_encoder.BinToStr(pRecord, RecordSize, m_batch.data() + at, 2 * RecordSize).IsSuccess()) {
+        // Cannot happen with the room given; a line that cannot be written is lost, not
+        // made up.
+        m_batch.resize(at - (escape ? 1 : 0));
+        m_failed = true;
+        return;
+    }
+    m_batch += "  ";
+    if (escape) {
+        AppendEscaped(m_batch, name);
+    } else {
+        m_batch += name;
+    }
+    EndLine();
+    MaybeWrite();
+}
+
+void LineWriter::Verdict(std::string_view name, std::string_view verdict) {
+    if (!m_zero && NeedsEscape(name)) {
+        m_batch += '\\';
+        AppendEscaped(m_batch, name);
+    } else {
+        m_batch += name;
+    }
+    m_batch += ": ";
+    m_batch += verdict;
+    EndLine();
+    MaybeWrite();
+}
+
+void LineWriter::Write() {
+    if (!m_batch.empty() &&
+        std::fwrite(m_batch.data(), 1, m_batch.size(), m_pOut) != m_batch.size()) {
+        m_failed = true;
+    }
+    m_batch.clear();
+}
+
+bool LineWriter::Flush() {
+    Write();
+    if (std::fflush(m_pOut) != 0 || std::ferror(m_pOut) != 0) {
+        m_failed = true;
+    }
+    return !m_failed;
+}
+
+void WriteProblem(std::FILE* pErr, std::string_view name, std::string_view reason) {
+    std::string line = "quillsum: ";
+    AppendEscaped(line, name);
+    line += ": ";
+    line += reason;
+    line += '\n';
+    // One write, so that the line is never split by another writer of standard error.
+    std::fwrite(line.data(), 1, line.size(), pErr);
+}
+
+void WriteMessage(std::FILE* pErr, std::string_view text) {
+    std::string line = "quillsum: ";
+    line += text;
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), pErr);
+}
+
+}  // namespace CX::Lines

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace CX::Options {
+
+// What the command line asked for.
+struct Options {
+    enum class Action { Run, Help, Version, Refused };
+    Action What = Action::Run;
+    std::string Refusal;  // with Refused: the message, without the program's name
+
+    bool Recursive = false;
+    bool Dereference = false;
+    bool Zero = false;
+    bool Progress = false;
+    bool Check = false;
+    bool Quiet = false;
+    bool Status = false;
+    bool Strict = false;
+    bool Warn = false;
+    bool IgnoreMissing = false;
+    unsigned Jobs = 0;  // 0: one per processor
+    bool HasFiles0From = false;
+    std::string Files0From;
+    bool HasTree = false;
+    std::string Tree;
+    std::vector<std::string> Operands;
+};
+
+// Reads the arguments as GNU tools do: short options may be bundled (-rz) and take their
+// value joined or as the next argument (-j4, -j 4); long options may be shortened to any
+// unambiguous prefix and take their value after '=' or as the next argument; options and
+// operands may be mixed; "--" ends the options and "-" alone is an operand.
+Options Parse(int argc, char** argv);
+
+// The --help and --version texts.
+const char* HelpText();
+std::string VersionText();
+
+}  // namespace CX::Options

@@ -1,0 +1,143 @@
+#include "walk/walk.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "lines/reasons.h"
+#include "platform/path_rules.h"
+
+namespace CX::Walk {
+namespace {
+
+constexpr const char* NotRegular = "not a regular file; skipped";
+constexpr const char* Loop = "File system loop detected; not followed";
+
+bool IsSeparator(char c) {
+    return c == '/' || (CX::Platform::BackslashIsSeparator && c == '\\');
+}
+
+void Join(std::string& path, std::string_view name, char separator) {
+    if (path.empty() || !IsSeparator(path.back())) {
+        path += separator;
+    }
+    path += name;
+}
+
+}  // namespace
+
+void TreeWalker::Walk(const std::string& name, const std::string& openPath, IWalkSink& sink) {
+    m_name = name;
+    m_open = openPath;
+    m_depth = 0;
+    Enter(0, sink);
+    // A verbatim path goes to the system unparsed: only a backslash separates there.
+    const char openSeparator = openPath.rfind("\\\\?\\", 0) == 0 ? '\\' : '/';
+
+    while (m_depth > 0) {
+        Frame& frame = m_frames[m_depth - 1];
+        if (frame.Next == frame.Items.size()) {
+            --m_depth;
+            continue;
+        }
+        const Item item = frame.Items[frame.Next++];
+        const std::string_view entry(frame.Names.data() + item.Offset, item.Length);
+        m_name.resize(frame.NameLength);
+        m_open.resize(frame.OpenLength);
+        Join(m_name, entry, '/');
+        Join(m_open, entry, openSeparator);
+
+        if (!item.NameValid) {
+            // The name has no UTF-8 form: opening what it converts to would read another
+            // file, so it is named (with U+FFFD) and left.
+            sink.Problem(m_name, CX::Lines::NotUtf8);
+            continue;
+        }
+        switch (item.Kind) {
+            case CX::IO::EntryKind::File:
+                sink.File(m_name, m_open);
+                break;
+            case CX::IO::EntryKind::Other:
+                sink.Skipped(m_name, NotRegular);
+                break;
+            case CX::IO::EntryKind::Directory:
+                Enter(m_depth, sink);
+                break;
+            case CX::IO::EntryKind::Link: {
+                if (!m_followLinks) {
+                    break;
+                }
+                DWORD attributes = 0;
+                CX::IO::FileIdentity identity;
+                DWORD error = ERROR_SUCCESS;
+                if (!CX::IO::QueryObject(m_open.c_str(), attributes, identity, error)) {
+                    sink.Problem(m_name, CX::Lines::ReasonFor(error));
+                } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                    Enter(m_depth, sink);
+                } else if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+                    sink.Skipped(m_name, NotRegular);
+                } else {
+                    sink.File(m_name, m_open);
+                }
+                break;
+            }
+        }
+    }
+}
+
+void TreeWalker::Enter(std::size_t depth, IWalkSink& sink) {
+    if (m_frames.size() <= depth) {
+        m_frames.resize(depth + 1);
+    }
+    Frame& frame = m_frames[depth];
+    if (m_followLinks) {
+        DWORD attributes = 0;
+        DWORD error = ERROR_SUCCESS;
+        if (!CX::IO::QueryObject(m_open.c_str(), attributes, frame.Identity, error)) {
+            sink.Problem(m_name, CX::Lines::ReasonFor(error));
+            return;
+        }
+        for (std::size_t i = 0; i < depth; ++i) {
+            if (m_frames[i].Identity == frame.Identity) {
+                sink.Problem(m_name, Loop);
+                return;
+            }
+        }
+    }
+    if (!Load(frame, sink)) {
+        return;
+    }
+    m_depth = depth + 1;
+}
+
+bool TreeWalker::Load(Frame& frame, IWalkSink& sink) {
+    frame.Names.clear();
+    frame.Items.clear();
+    frame.Next = 0;
+    frame.NameLength = m_name.size();
+    frame.OpenLength = m_open.size();
+
+    CX::IO::DirectoryListing listing(m_open.c_str());
+    if (!listing.IsOpen()) {
+        sink.Problem(m_name, CX::Lines::ReasonFor(listing.GetError()));
+        return false;
+    }
+    while (listing.Next(m_entry)) {
+        frame.Items.push_back(Item{static_cast<std::uint32_t>(frame.Names.size()),
+                                   static_cast<std::uint32_t>(m_entry.Name.size()), m_entry.Kind,
+                                   m_entry.NameValid});
+        frame.Names += m_entry.Name;
+    }
+    if (listing.GetError() != ERROR_NO_MORE_FILES) {
+        // What was listed before the failure is still walked.
+        sink.Problem(m_name, CX::Lines::ReasonFor(listing.GetError()));
+    }
+    const std::string& names = frame.Names;
+    std::sort(frame.Items.begin(), frame.Items.end(), [&names](const Item& a, const Item& b) {
+        // char_traits<char> compares as unsigned char: byte order.
+        return std::string_view(names.data() + a.Offset, a.Length) <
+               std::string_view(names.data() + b.Offset, b.Length);
+    });
+    return true;
+}
+
+}  // namespace CX::Walk

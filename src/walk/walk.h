@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "io/directory_listing.h"
+#include "io/path_query.h"
+
+namespace CX::Walk {
+
+// What a walk finds, in the order it finds it.
+class IWalkSink {
+public:
+    virtual ~IWalkSink() {}
+    // A file to identify: name as printed, openPath as opened.
+    virtual void File(const std::string& name, const std::string& openPath) = 0;
+    // Something that should have been walked or read and could not be: an error.
+    virtual void Problem(const std::string& name, const char* reason) = 0;
+    // Something deliberately left alone (a FIFO, a device): a note, no error.
+    virtual void Skipped(const std::string& name, const char* reason) = 0;
+};
+
+// A depth-first walk of folders that streams: each folder's entries are read whole,
+// sorted by the bytes of their UTF-8 names and visited in that order, so a tree gives the
+// same list on every run and every machine. Memory holds one folder's names per level of
+// depth, never the tree. Only files are handed on; FIFOs, sockets and devices are never
+// opened. Links (and junctions) are neither followed nor listed, unless followLinks is
+// set; then a folder already on the current path is a loop, reported once and not
+// entered.
+class TreeWalker {
+public:
+    explicit TreeWalker(bool followLinks) : m_followLinks(followLinks) {}
+
+    // Walks the folder named name (as printed) at openPath (as opened). A name is joined
+    // to its folder's with '/', never doubling one the folder's name already ends with.
+    void Walk(const std::string& name, const std::string& openPath, IWalkSink& sink);
+
+private:
+    struct Item {
+        std::uint32_t Offset;  // into the frame's name store
+        std::uint32_t Length;
+        CX::IO::EntryKind Kind;
+        bool NameValid;
+    };
+    // One folder on the current path: its sorted entries and how far the walk has got.
+    struct Frame {
+        std::string Names;
+        std::vector<Item> Items;
+        std::size_t Next = 0;
+        std::size_t NameLength = 0;  // of the folder's printed and opened paths
+        std::size_t OpenLength = 0;
+        CX::IO::FileIdentity Identity;
+    };
+
+    // Reads the folder at the current paths into frame; false (and a problem) when it
+    // cannot be listed at all.
+    bool Load(Frame& frame, IWalkSink& sink);
+    // Enters the folder at the current paths, one level below depth; with links followed,
+    // refuses one already on the path.
+    void Enter(std::size_t depth, IWalkSink& sink);
+
+    bool m_followLinks;
+    std::vector<Frame> m_frames;  // kept between walks, so their storage is reused
+    std::size_t m_depth = 0;      // frames in use
+    std::string m_name;
+    std::string m_open;
+    CX::IO::DirectoryEntry m_entry;
+};
+
+}  // namespace CX::Walk

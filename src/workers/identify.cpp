@@ -1,0 +1,68 @@
+#include "workers/identify.h"
+
+#include "io/file_input_stream.h"
+#include "io/path_query.h"
+#include "io/std_input_stream.h"
+
+namespace CX::Workers {
+
+Identifier::Identifier() : m_buffer(new std::uint8_t[BlockSize]) {}
+
+void Identifier::IdentifyPath(const char* pPath, Outcome& outcome) {
+    CX::IO::FileInputStream stream(pPath);
+    if (!stream.IsOpen()) {
+        outcome.Error = stream.GetOpenError();
+        outcome.What = Failure::Open;
+        // A folder is refused as access is (without backup semantics Windows opens none):
+        // ask what it is only then, so that a file costs no extra call.
+        if (outcome.Error == ERROR_ACCESS_DENIED) {
+            const DWORD attributes = CX::IO::QueryAttributes(pPath);
+            if (attributes != INVALID_FILE_ATTRIBUTES &&
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                outcome.What = Failure::IsDirectory;
+            }
+        }
+        return;
+    }
+    IdentifyStream(stream, outcome);
+}
+
+void Identifier::IdentifyStandardInput(Outcome& outcome) {
+    CX::IO::StdInputStream stream;
+    IdentifyStream(stream, outcome);
+}
+
+void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) {
+    outcome.What = Failure::None;
+    outcome.Error = ERROR_SUCCESS;
+    if (!m_digest.Reset().IsSuccess()) {
+        outcome.What = Failure::Digest;
+        return;
+    }
+    for (;;) {
+        std::uint32_t cRead = 0;
+        const Status status = stream.Read(m_buffer.get(), BlockSize, &cRead);
+        if (status.Code == StatusCode::EndOfData) {
+            break;
+        }
+        if (!status.IsSuccess()) {
+            // Taken straight after the failed read, which set it last.
+            const DWORD error = GetLastError();
+            if (error == ERROR_BROKEN_PIPE) {
+                break;  // a Windows pipe whose writer has gone: its end, not a failure
+            }
+            outcome.What = Failure::Read;
+            outcome.Error = error;
+            return;
+        }
+        if (!m_digest.Update(m_buffer.get(), cRead).IsSuccess()) {
+            outcome.What = Failure::Digest;
+            return;
+        }
+    }
+    if (!m_digest.Final(outcome.Record).IsSuccess()) {
+        outcome.What = Failure::Digest;
+    }
+}
+
+}  // namespace CX::Workers

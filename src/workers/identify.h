@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "hash/content_digest.h"
+#include "io/input_stream.h"
+#include "platform/win32.h"
+
+namespace CX::Workers {
+
+// How identifying one file ended.
+enum class Failure : std::uint8_t {
+    None,         // Record holds the identifier
+    Open,         // Error tells why it could not be opened
+    IsDirectory,  // a folder was named as a file
+    Read,         // Error tells why a read failed
+    Digest,       // the digest could not be computed (no hash context)
+};
+
+struct Outcome {
+    Failure What = Failure::None;
+    DWORD Error = ERROR_SUCCESS;
+    std::uint8_t Record[CX::Hash::ContentDigest::RecordSize];
+};
+
+// One thread's means of identifying files: a 64 KiB buffer and a digest, made once and
+// reused for every file, so that nothing is allocated per block or per file.
+//
+// A file is read from its first byte until a read delivers nothing, and the identifier is
+// for exactly the bytes read: no size decides the end, so pipes, devices and files whose
+// size says nothing of their content (/proc) are identified by what they hold.
+class Identifier {
+public:
+    static constexpr std::uint32_t BlockSize = 0x10000;
+
+    Identifier();
+
+    Identifier(const Identifier&) = delete;
+    Identifier& operator=(const Identifier&) = delete;
+
+    // The file at the NUL-terminated UTF-8 path, links followed.
+    void IdentifyPath(const char* pPath, Outcome& outcome);
+    // The process's standard input.
+    void IdentifyStandardInput(Outcome& outcome);
+
+private:
+    void IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome);
+
+    std::unique_ptr<std::uint8_t[]> m_buffer;
+    CX::Hash::ContentDigest m_digest;
+};
+
+}  // namespace CX::Workers

@@ -1,0 +1,124 @@
+#include "workers/ordered_pool.h"
+
+namespace CX::Workers {
+
+OrderedPool::OrderedPool(unsigned jobs, IDelivery& delivery) : m_delivery(delivery) {
+    if (jobs <= 1) {
+        m_slots.resize(1);
+        m_inline = std::make_unique<Identifier>();
+        return;
+    }
+    m_slots.resize(WindowPerJob * jobs);
+    m_threads.reserve(jobs);
+    for (unsigned i = 0; i < jobs; ++i) {
+        m_threads.emplace_back([this] { Work(); });
+    }
+}
+
+OrderedPool::~OrderedPool() {
+    Finish();
+}
+
+Slot& OrderedPool::Next() {
+    if (m_inline) {
+        return m_slots[0];
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (m_submitted - m_delivered >= m_slots.size()) {
+        m_head.wait(lock, [this] { return At(m_delivered).Done; });
+        DeliverReady(lock);
+    }
+    // No worker touches this slot until it is submitted, nor the deliverer until then.
+    return At(m_submitted);
+}
+
+void OrderedPool::Submit() {
+    if (m_inline) {
+        Process(m_slots[0], *m_inline);
+        m_delivery.Deliver(m_slots[0]);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Slot& slot = At(m_submitted);
+    slot.Done = slot.Kind == JobKind::Problem || slot.Kind == JobKind::Note;
+    ++m_submitted;
+    m_work.notify_one();
+    DeliverReady(lock);
+}
+
+void OrderedPool::Finish() {
+    if (m_inline) {
+        return;
+    }
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (m_delivered < m_submitted) {
+            m_head.wait(lock, [this] { return At(m_delivered).Done; });
+            DeliverReady(lock);
+        }
+        m_stopping = true;
+    }
+    m_work.notify_all();
+    for (std::thread& thread : m_threads) {
+        thread.join();
+    }
+    m_threads.clear();
+}
+
+void OrderedPool::DeliverReady(std::unique_lock<std::mutex>& lock) {
+    std::size_t count = 0;
+    while (m_delivered + count < m_submitted && At(m_delivered + count).Done) {
+        ++count;
+    }
+    if (count == 0) {
+        return;
+    }
+    // Done slots are no worker's any more, and no new slot is filled meanwhile: this
+    // thread is the one that fills them.
+    lock.unlock();
+    for (std::size_t i = 0; i < count; ++i) {
+        m_delivery.Deliver(At(m_delivered + i));
+    }
+    lock.lock();
+    m_delivered += count;
+}
+
+void OrderedPool::Work() {
+    Identifier identifier;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_work.wait(lock, [this] { return m_stopping || m_claimed < m_submitted; });
+        if (m_claimed == m_submitted) {
+            return;
+        }
+        const std::size_t sequence = m_claimed++;
+        Slot& slot = At(sequence);
+        const bool todo = !slot.Done;
+        lock.unlock();
+        if (todo) {
+            Process(slot, identifier);
+        }
+        lock.lock();
+        slot.Done = true;
+        if (sequence == m_delivered) {
+            m_head.notify_one();
+        }
+    }
+}
+
+void OrderedPool::Process(Slot& slot, Identifier& identifier) {
+    switch (slot.Kind) {
+        case JobKind::File:
+            identifier.IdentifyPath(
+                slot.OpenPath.empty() ? slot.Name.c_str() : slot.OpenPath.c_str(), slot.Result);
+            break;
+        case JobKind::StandardInput:
+            identifier.IdentifyStandardInput(slot.Result);
+            break;
+        case JobKind::Problem:
+        case JobKind::Note:
+            break;
+    }
+}
+
+}  // namespace CX::Workers
