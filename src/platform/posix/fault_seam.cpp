@@ -34,8 +34,9 @@ Registry g_registry;
 std::mutex g_lock;
 
 constexpr const char* kCallNames[FaultCallCount] = {
-    "CreateFileW", "ReadFile", "SetFilePointerEx",    "GetFileSizeEx", "CloseHandle",
-    "HeapAlloc",   "HeapFree", "MultiByteToWideChar", "GetFileType",
+    "CreateFileW", "ReadFile",         "SetFilePointerEx", "GetFileSizeEx",
+    "CloseHandle", "HeapAlloc",        "HeapFree",         "MultiByteToWideChar",
+    "GetFileType", "FindFirstFileExW", "FindNextFileW",    "GetFileInformationByHandle",
 };
 
 [[noreturn]] void Abort(const char* szWhat) {
