@@ -22,12 +22,13 @@ bool IsDotOrDotDot(const WCHAR* pName) {
 
 // Windows marks what only stands for another place (a symbolic link, a junction, a mount
 // point) as a name surrogate; other reparse points (deduplicated or cloud files) hold
-// content of their own and are files or folders like any other.
+// content of their own and are files or folders like any other. A reparse point without
+// a tag is no real one's: Wine marks a symbolic link to a folder that way.
 constexpr DWORD NameSurrogateBit = 0x20000000u;
 
 EntryKind KindOf(const WIN32_FIND_DATAW& data) {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-        (data.dwReserved0 & NameSurrogateBit) != 0) {
+        (data.dwReserved0 == 0 || (data.dwReserved0 & NameSurrogateBit) != 0)) {
         return EntryKind::Link;
     }
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {

@@ -29,5 +29,6 @@ expect() {  # expect <rc> <exact stdout text>
 # The identifier from an oracle none of us wrote: the count, little-endian, then sha256sum.
 identifier_of() {
     printf '%016X' "$(stat -c %s -- "$1")" | sed -E 's/(..)(..)(..)(..)(..)(..)(..)(..)/\8\7\6\5\4\3\2\1/'
-    sha256sum -- "$1" | cut -c1-64 | tr a-f A-F
+    # From standard input: sha256sum marks a line whose name it escapes with a backslash.
+    sha256sum <"$1" | cut -c1-64 | tr a-f A-F
 }

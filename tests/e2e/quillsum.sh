@@ -30,12 +30,12 @@ run() { timeout "${run_timeout:-60}" $emulator "$exe" "$@" >stdout.bin 2>stderr.
 want=''
 want_err=''
 L() {  # L <file> [<name>]: the line for file, printed under name, escaped as sha256sum does
-    local name=${2-$1} mark=''
+    local name=${2-$1} mark='' b='\'
     if [[ $name == *[$'\\\n\r']* ]]; then
-        mark='\'
-        name=${name//\\/\\\\}
-        name=${name//$'\n'/\\n}
-        name=${name//$'\r'/\\r}
+        mark=$b
+        name=${name//"$b"/"$b$b"}
+        name=${name//$'\n'/"${b}n"}
+        name=${name//$'\r'/"${b}r"}
     fi
     want+="$mark$(identifier_of "$1")  $name$EOL"
 }
