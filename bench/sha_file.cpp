@@ -23,10 +23,12 @@ int main(int argc, char** argv) {
     std::memset(&context, 0, sizeof context);
     CX::Hash::ShaReset(&context, CX::Hash::ShaAlgorithm::Sha256);
     std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) != 0) {
-        CX::Hash::ShaInput(&context, buffer, static_cast<std::uint32_t>(got));
+    bool failed = false;
+    while (!failed && (got = std::fread(buffer, 1, sizeof buffer, file)) != 0) {
+        failed = CX::Hash::ShaInput(&context, buffer, static_cast<std::uint32_t>(got)) !=
+                 CX::Hash::ShaSuccess;
     }
-    const bool failed = std::ferror(file) != 0;
+    failed = failed || std::ferror(file) != 0;
     std::fclose(file);
     std::uint8_t digest[32];
     if (failed || CX::Hash::ShaResult(&context, digest) != CX::Hash::ShaSuccess) {

@@ -20,6 +20,8 @@ have_cmd clang++ || missing+=(clang)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
     missing+=(libclang-rt-14-dev)
 have_cmd valgrind || missing+=(valgrind)
+# The release stage also builds the benchmarks, against Google Benchmark.
+have_file /usr/include/benchmark/benchmark.h || missing+=(libbenchmark-dev)
 # The Windows build: the MinGW-w64 cross compiler, Wine to run its tests, and the
 # GoogleTest sources to build for it.
 have_cmd x86_64-w64-mingw32-g++-posix || missing+=(g++-mingw-w64-x86-64-posix)

@@ -17,13 +17,16 @@ enum class ShaAlgorithm : std::int32_t {
     Sha512 = 4,
 };
 
-// Unscoped on purpose: the same values live in the int32 Corrupted fields.
-enum ShaCode : std::int32_t {
+// Unscoped on purpose: the same values live in the int32 Corrupted fields. A result may not
+// be dropped unread. (clang-format 14 does not know an enum with an attribute.)
+// clang-format off
+enum [[nodiscard]] ShaCode : std::int32_t {
     ShaSuccess = 0,
     ShaNull = 1,        // a required pointer is null; also recorded when the bit count overflows
     ShaStateError = 3,  // bytes fed after the digest was computed
     ShaBadParam = 4,    // selector outside 0 to 4
 };
+// clang-format on
 
 struct Sha1State {
     std::uint32_t IntermediateHash[5];

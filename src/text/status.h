@@ -5,8 +5,11 @@
 namespace CX {
 
 // One numbering for every outcome: Status records carry these, and the formatter
-// returns them bare.
-enum class StatusCode : std::uint32_t {
+// returns them bare. A code may not be dropped unread; one dropped on purpose is cast to
+// void where it is dropped, with the reason. (clang-format 14 does not know an enum with
+// an attribute, and would pack the values into one block.)
+// clang-format off
+enum class [[nodiscard]] StatusCode : std::uint32_t {
     Success = 0,
     EndOfData = 4,
     BufferTooSmall = 6,
@@ -19,10 +22,12 @@ enum class StatusCode : std::uint32_t {
     AllocationFailed = 22,
     SeekFailed = 23,
 };
+// clang-format on
 
 // The result of every fallible operation: a code and a diagnostic message, as a
-// fixed-size value that needs no heap and is handed back by value.
-struct Status {
+// fixed-size value that needs no heap and is handed back by value. Like the code, it may
+// not be dropped unread.
+struct [[nodiscard]] Status {
     static constexpr std::uint32_t MessageCapacity = 1023;  // characters, without the NUL
 
     StatusCode Code = StatusCode::Success;

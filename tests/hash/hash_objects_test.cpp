@@ -129,6 +129,20 @@ TEST(ContentDigestTest, FailuresArePassedOnAndWriteNothing) {
     EXPECT_EQ(FinalRecord(digest), AbcRecord);
 }
 
+// Straight after construction, without Init or Reset, both hash with SHA-256.
+TEST(SHA256HashTest, ComputesSha256WithoutInit) {
+    const std::uint8_t abc[] = {'a', 'b', 'c'};
+    SHA256Hash hash;
+    ASSERT_TRUE(hash.Update(abc, 3).IsSuccess());
+    Bytes digest(SHA256Hash::DigestSize);
+    ASSERT_TRUE(hash.Final(digest.data()).IsSuccess());
+    EXPECT_EQ(digest, Bytes(AbcRecord.begin() + 8, AbcRecord.end()));
+
+    ContentDigest record;
+    ASSERT_TRUE(record.Update(abc, 3).IsSuccess());
+    EXPECT_EQ(FinalRecord(record), AbcRecord);
+}
+
 // The hash and the record built while no-throw allocation fails.
 TEST(SHA256HashTest, MissingContextGivesNotReadyEverywhere) {
     ScopedAllocationFailure failing;

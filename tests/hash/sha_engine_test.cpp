@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <type_traits>
 #include <vector>
@@ -291,6 +292,36 @@ TEST_P(ShaEngine, LowCountWordCarriesIntoHighWord) {
             EXPECT_EQ(state.LengthLow, 8u * (length - 1));
         });
     }
+}
+
+// White-box, with more than 2^32 bits counted already: a carry adds to the high word that is
+// there. And a call of 512 MiB, 2^32 bits that a 32-bit product counts as 0, is counted in
+// full: from 16 bits below the top, it is seen to pass the top and only two bytes are taken,
+// so its other bytes are never read.
+TEST_P(ShaEngine, CountKeepsItsHighWordAndCountsHugeCallsInFull) {
+    WithState([](auto& state) {
+        state.LengthHigh = 1;
+        state.LengthLow = std::numeric_limits<decltype(state.LengthLow)>::max() - 7;
+    });
+    ASSERT_EQ(Feed({1}), ShaSuccess);
+    WithState([](auto& state) {
+        EXPECT_EQ(state.LengthHigh, 2u);
+        EXPECT_EQ(state.LengthLow, 0u);
+    });
+
+    constexpr std::uint32_t HalfGiB = 1u << 29;
+    const std::unique_ptr<std::uint8_t[]> huge(new std::uint8_t[HalfGiB]);  // left unwritten
+    huge[0] = huge[1] = 1;
+    Reset();
+    WithState([](auto& state) {
+        state.LengthHigh = std::numeric_limits<decltype(state.LengthHigh)>::max();
+        state.LengthLow = static_cast<decltype(state.LengthLow)>(0 - 16);
+    });
+    EXPECT_EQ(ShaInput(&Context, huge.get(), HalfGiB), ShaSuccess);
+    WithState([](auto& state) {
+        EXPECT_EQ(state.Corrupted, ShaNull);
+        EXPECT_EQ(state.MessageBlockIndex, 2);
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(AllAlgorithms, ShaEngine, ::testing::ValuesIn(Algorithms),

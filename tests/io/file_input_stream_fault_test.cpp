@@ -181,6 +181,11 @@ TEST_F(FileInputStreamFaults, LongPathIsTriedAgainInItsVerbatimForm) {
     const std::string longPath = Write(std::string(200, 'd') + "/" + std::string(100, 'f'), "abc");
     const std::string shortPath = Write("short", "abc");
     ASSERT_GE(longPath.size(), 260u);
+    // Windows refuses a path of exactly MAX_PATH units too (there is no room for its NUL).
+    const std::size_t room = 260 - (m_dir.string().size() + 1);
+    const std::string atLimit = Write(std::string(room, 'm'), "abc");
+    const std::string belowLimit = Write(std::string(room - 1, 'b'), "abc");
+    ASSERT_EQ(atLimit.size(), 260u);
     struct {
         const char* Name;
         std::string Path;
@@ -191,6 +196,8 @@ TEST_F(FileInputStreamFaults, LongPathIsTriedAgainInItsVerbatimForm) {
         {"path not found", longPath, ERROR_PATH_NOT_FOUND, 2},
         {"another failure", longPath, ERROR_FILE_NOT_FOUND, 1},
         {"short path", shortPath, ERROR_PATH_NOT_FOUND, 1},
+        {"exactly MAX_PATH units", atLimit, ERROR_PATH_NOT_FOUND, 2},
+        {"one unit fewer", belowLimit, ERROR_FILENAME_EXCED_RANGE, 1},
         {"already verbatim", "\\\\?\\" + longPath, ERROR_FILENAME_EXCED_RANGE, 1},
     };
     for (const auto& c : cases) {

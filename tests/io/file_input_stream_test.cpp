@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -91,6 +92,28 @@ TEST_F(FileInputStreamTest, SeekPastTheEnd) {
     std::uint32_t cRead = 77;
     EXPECT_EQ(stream.Read(m_buffer, kBlock, &cRead).Code, StatusCode::EndOfData);
     EXPECT_EQ(cRead, 0u);
+}
+
+// Sizes and positions past 4 GiB come back whole, not as their low 32 bits (1 GiB here).
+TEST_F(FileInputStreamTest, SizeAndPositionPastFourGibibytes) {
+    constexpr std::uint64_t FiveGiB = std::uint64_t{5} << 30;
+    const std::string path = Write("sparse", "");
+    std::filesystem::resize_file(m_dir / "sparse", FiveGiB);  // sparse: nothing is written
+    FileInputStream stream(path.c_str());
+    ASSERT_TRUE(stream.IsOpen());
+    std::uint64_t size = 0;
+    ASSERT_TRUE(stream.GetSize(&size).IsSuccess());
+    EXPECT_EQ(size, FiveGiB);
+    ASSERT_TRUE(stream.Seek(FiveGiB).IsSuccess());
+    std::uint64_t position = 0;
+    ASSERT_TRUE(stream.GetPosition(&position).IsSuccess());
+    EXPECT_EQ(position, FiveGiB);
+    EXPECT_TRUE(stream.IsEndOfStream());
+    ASSERT_TRUE(stream.Seek(FiveGiB - 1).IsSuccess());
+    EXPECT_FALSE(stream.IsEndOfStream());
+    std::uint32_t cRead = 0;
+    ASSERT_TRUE(stream.Read(m_buffer, kBlock, &cRead).IsSuccess());
+    EXPECT_EQ(cRead, 1u);  // the last byte, and the end
 }
 
 TEST_F(FileInputStreamTest, SeekBeyondTheSignedRangeIsRefused) {

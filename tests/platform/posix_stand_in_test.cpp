@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -16,9 +19,11 @@
 #include <thread>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "platform/posix/stand_in.h"
 #include "platform/win32.h"
+#include "support/utf8_vectors.h"
 
 // A refused huge allocation must come back as null, also under AddressSanitizer.
 extern "C" const char* __asan_default_options() {
@@ -64,6 +69,8 @@ TEST_F(StandIn, CreateFileWErrors) {
         DWORD Error;
     } const cases[] = {
         {"missing", Widen(m_dir + "/missing"), ERROR_FILE_NOT_FOUND},
+        {"missing, named without a folder", Widen(m_dir.substr(m_dir.rfind('/') + 1) + "-none"),
+         ERROR_FILE_NOT_FOUND},
         {"missing folder on the way", Widen(m_dir + "/none/file"), ERROR_PATH_NOT_FOUND},
         {"missing file in a folder", Widen(m_dir + "/dir/none"), ERROR_FILE_NOT_FOUND},
         {"directory", Widen(m_dir + "/dir"), ERROR_ACCESS_DENIED},
@@ -159,6 +166,104 @@ TEST_F(StandIn, FileTypes) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
+// cgroup2, like procfs, reports 0 bytes for files whose text it makes up as they are read.
+TEST_F(StandIn, Cgroup2FilesAreNoDiskFiles) {
+    std::ifstream mounts("/proc/self/mounts");
+    std::string device, folder, type, rest;
+    while (mounts >> device >> folder >> type && type != "cgroup2") {
+        std::getline(mounts, rest);
+    }
+    if (type != "cgroup2") {
+        GTEST_SKIP() << "no cgroup2 file system is mounted here";
+    }
+    HANDLE h = Open(Widen(folder + "/cgroup.procs"));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << folder;
+    EXPECT_EQ(GetFileType(h), FILE_TYPE_UNKNOWN) << folder;
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+// A process started without standard input gets descriptor 0 for the first file it opens:
+// a handle like any other. And no descriptor is handed on to a program started later.
+TEST_F(StandIn, DescriptorZeroIsAHandleAndDescriptorsCloseOnExec) {
+    const std::string path = Write("zero", "abc");
+    struct Input {  // standard input, put back whatever the test does
+        int Saved = dup(0);
+        ~Input() {
+            if (Saved >= 0) {
+                dup2(Saved, 0);
+                close(Saved);
+            }
+        }
+    } input;
+    close(0);
+    HANDLE h = Open(Widen(path));
+    struct stat opened, file;
+    ASSERT_EQ(fstat(0, &opened), 0);
+    ASSERT_EQ(stat(path.c_str(), &file), 0);
+    ASSERT_EQ(opened.st_ino, file.st_ino);  // descriptor 0 is the file
+    EXPECT_EQ(fcntl(0, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
+
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileType(h), FILE_TYPE_DISK);
+    char buffer[8];
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &got, nullptr)) << GetLastError();
+    EXPECT_EQ(std::string(buffer, got), "abc");
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+// A signal that arrives while a read waits is not a failure of the read: it goes on.
+TEST_F(StandIn, ReadInterruptedBySignalGoesOn) {
+    const std::string path = m_dir + "/fifo";
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    HANDLE h = Open(Widen(path));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const int writer = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    // Without SA_RESTART the waiting read(2) returns EINTR.
+    struct sigaction action = {}, previous = {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    const pthread_t reader = pthread_self();
+    std::thread late([reader, writer] {
+        for (int i = 0; i < 5; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            pthread_kill(reader, SIGUSR1);
+        }
+        EXPECT_EQ(write(writer, "abc", 3), 3);
+    });
+    char buffer[8];
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &got, nullptr)) << GetLastError();
+    EXPECT_EQ(std::string(buffer, got), "abc");
+    late.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    close(writer);
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+// A wide path goes back to the UTF-8 it came from: every row of windows.tsv whose bytes
+// are valid UTF-8 (one to four bytes, the edges of each length, U+0800 among them).
+TEST(StandInPaths, WidePathsGoBackToTheirUtf8) {
+    const std::vector<CX::Test::WindowsUtf8Row> rows = CX::Test::LoadWindowsUtf8Rows();
+    ASSERT_EQ(rows.size(), 160u) << QUILLMARK_VECTORS_DIR
+                                 << "/utf8/windows.tsv is missing, unreadable or incomplete";
+    std::size_t checked = 0;
+    for (const auto& row : rows) {
+        const bool replaced =
+            std::find(row.Windows.begin(), row.Windows.end(), 0xFFFD) != row.Windows.end();
+        if (replaced || row.Input.empty() || row.Input.find('\0') != std::string::npos) {
+            continue;
+        }
+        SCOPED_TRACE(row.Name);
+        const std::u16string wide(row.Windows.begin(), row.Windows.end());
+        EXPECT_EQ(CX::Platform::Detail::Utf8FromUtf16Path(wide.c_str()), row.Input);
+        ++checked;
+    }
+    EXPECT_EQ(checked, 27u);
+}
+
 TEST_F(StandIn, OnlyOpenExistingIsDoneAndNothingLeaks) {
     const std::string path = Write("file", "keep");
     for (DWORD disposition : {1u, 2u, 4u, 5u, 0u, 6u}) {  // create, truncate, ...
@@ -213,6 +318,15 @@ TEST_F(StandIn, FullPathNames) {
     HANDLE h = Open(u"\\\\?\\" + Widen(file));
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(CloseHandle(h));
+
+    // Only before an absolute path: behind it a relative name is no file of the working
+    // directory, where Windows would not look for it either.
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(m_dir);
+    SetLastError(0);
+    EXPECT_EQ(Open(u"\\\\?\\verbatim"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    std::filesystem::current_path(before);
 }
 
 // What a listing gives: each name with its attributes and reparse tag.

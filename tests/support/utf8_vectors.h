@@ -1,6 +1,6 @@
 #pragma once
 
-// The rows of the shared windows.tsv: what MultiByteToWideChar(CP_UTF8, 0) gives on
+// The rows of windows.tsv (tests/vectors/utf8): what MultiByteToWideChar(CP_UTF8, 0) gives on
 // Windows, and where Wine 8 departs from it.
 
 #include <fstream>
@@ -37,7 +37,7 @@ inline std::vector<WCHAR> UnitsFromHex(const std::string& text) {
     return out;
 }
 
-// Empty when the vectors are not there; callers skip with a message then.
+// Empty when the file cannot be read; callers fail then, as they do on a short file.
 inline std::vector<WindowsUtf8Row> LoadWindowsUtf8Rows() {
     std::vector<WindowsUtf8Row> rows;
     std::ifstream in(std::string(QUILLMARK_VECTORS_DIR) + "/utf8/windows.tsv");

@@ -133,6 +133,15 @@ TEST(PlaceholderFormatter, MalformedPlaceholdersDeliverNothing) {
     }
 }
 
+// A fill quote that the template's end follows is malformed, and the scan stops at the
+// terminator: the bytes behind it here would complete a fill and the placeholder.
+TEST(PlaceholderFormatter, FillQuoteAtTheEndIsMalformedAndNothingPastItIsRead) {
+    const char tmpl[] = "{1:'\0'}";
+    BufferResult r = FormatToBuffer(1023, tmpl, "arg");
+    EXPECT_EQ(r.Code, StatusCode::BadInput);
+    EXPECT_TRUE(AllUntouched(r.Raw));
+}
+
 TEST(PlaceholderFormatter, BufferCapacityBoundary) {
     std::string exact(1023, 'a');
     BufferResult fits = FormatToBuffer(1023, "{1}", exact.c_str());
@@ -277,6 +286,14 @@ TEST(StreamSink, ShortfallIsWriteFailed) {
               StatusCode::WriteFailed);
     std::fclose(f);
     EXPECT_EQ(partial.Data, std::string(100, 'y'));
+
+    // Part of the only stage taken is not the message delivered.
+    CountingStream part;
+    part.Accept = 2;
+    f = part.Open();
+    EXPECT_EQ(PlaceholderFormatter::Format(StreamSink(f), "{1}\n", "abc"), StatusCode::WriteFailed);
+    std::fclose(f);
+    EXPECT_EQ(part.Data, "ab");
 }
 #else
 TEST(StreamSink, WritesCountedAndRefused) {
