@@ -15,7 +15,9 @@
 // value (INVALID_HANDLE_VALUE, FALSE, 0, FILE_TYPE_UNKNOWN or null), without touching the file; a
 // failing HeapAlloc returns null and leaves the last error alone, as the real one does. A failing
 // CloseHandle or HeapFree still releases what it was given, so that a test leaks nothing. A
-// reported size is kept within 0 and the largest signed 64-bit value.
+// failing FindNextFileW takes no entry and leaves the listing open: the caller still closes
+// it, and may go on listing after it. A reported size is kept within 0 and the largest signed
+// 64-bit value.
 //
 // A test executable, such as the driver linked against cx_fault, can be armed from its
 // environment. QUILLMARK_FAULTS is read once, before the first hooked call counts:
@@ -23,6 +25,7 @@
 //   QUILLMARK_FAULTS=<entry>[,<entry>...]     <entry> = <call>:<n>:<action>
 //     <call>    CreateFileW ReadFile SetFilePointerEx GetFileSizeEx CloseHandle
 //               HeapAlloc HeapFree MultiByteToWideChar GetFileType
+//               FindFirstFileExW FindNextFileW GetFileInformationByHandle
 //     <n>       the use that the action hits, 1 = the first use in the process
 //     <action>  a decimal error number: the call fails with that error
 //               empty        (ReadFile only) succeeds delivering 0 bytes
@@ -50,8 +53,11 @@ enum class FaultCall : std::uint8_t {
     HeapFree,
     MultiByteToWideChar,
     GetFileType,
+    FindFirstFileExW,
+    FindNextFileW,
+    GetFileInformationByHandle,
 };
-inline constexpr int FaultCallCount = 9;
+inline constexpr int FaultCallCount = 12;
 
 enum class FaultAction : std::uint8_t {
     None,

@@ -29,21 +29,29 @@
 //   leading \\?\ before an absolute path, as Windows passes such a path on unparsed.
 // - CreateFileW with FILE_FLAG_BACKUP_SEMANTICS opens a directory too (for
 //   GetFileInformationByHandle), as Windows does; without it a directory is refused as above.
-// - FindFirstFileExW takes "<folder>/*" or "<folder>\\*" (any info level, name match, flags
-//   ignored) and, with FindNextFileW and FindClose, lists every entry of the folder,
-//   "." and ".." included, in the order readdir(3) gives. Attributes: a directory
-//   FILE_ATTRIBUTE_DIRECTORY, a symbolic link FILE_ATTRIBUTE_REPARSE_POINT with
-//   dwReserved0 = IO_REPARSE_TAG_SYMLINK (never followed), a FIFO, socket or device
-//   FILE_ATTRIBUTE_DEVICE, a regular file FILE_ATTRIBUTE_NORMAL. Sizes and times are not
-//   reported (0). A name whose bytes are not UTF-8 comes back with each byte that does
-//   not decode as a lone surrogate U+DC80 + byte, so that it can never be taken for a
-//   name that converts to UTF-8. A missing folder: ERROR_PATH_NOT_FOUND (or
-//   ERROR_FILE_NOT_FOUND, as CreateFileW tells them); a file used as a folder:
-//   ERROR_DIRECTORY; the end of the listing: ERROR_NO_MORE_FILES.
-// - GetFileAttributesW follows symbolic links (stat(2)); the attributes as above.
-// - GetFileInformationByHandle: attributes as above, the size, the link count, the device
-//   as volume serial number and the inode as file index.
-// - GetStdHandle gives the handles of descriptors 0, 1 and 2.
+//   Reading such a handle fails with ERROR_ACCESS_DENIED (EISDIR; Wine says
+//   ERROR_INVALID_FUNCTION).
+// - FindFirstFileExW takes "<folder>/*", "<folder>\\*" or "*" (the working directory; any
+//   info level, name match, flags ignored) and, with FindNextFileW and FindClose, lists every
+//   entry of the folder, "." and ".." included, in the order readdir(3) gives. Attributes: a
+//   directory FILE_ATTRIBUTE_DIRECTORY, a symbolic link FILE_ATTRIBUTE_REPARSE_POINT with
+//   dwReserved0 = IO_REPARSE_TAG_SYMLINK (never followed, whatever it points at), a FIFO,
+//   socket or device FILE_ATTRIBUTE_DEVICE, a regular file FILE_ATTRIBUTE_NORMAL. Sizes and
+//   times are not reported (0). A name whose bytes are not UTF-8 comes back with each byte
+//   that does not decode as a lone surrogate U+DC80 + byte, so that it can never be taken
+//   for a name that converts to UTF-8. Any other pattern, or no data to fill:
+//   ERROR_INVALID_PARAMETER. A missing folder: ERROR_PATH_NOT_FOUND (as CreateFileW tells
+//   it for "<folder>/*"); a file used as the folder: ERROR_DIRECTORY (a file on the way:
+//   ERROR_PATH_NOT_FOUND); a folder that may not be read: ERROR_ACCESS_DENIED; the end of
+//   the listing: ERROR_NO_MORE_FILES. FindNextFileW and FindClose refuse anything that is
+//   not an open listing with ERROR_INVALID_HANDLE. Listings may run on several threads.
+// - GetFileAttributesW follows symbolic links (stat(2); Windows gives the link's own
+//   attributes); the attributes as above. Failing: INVALID_FILE_ATTRIBUTES with CreateFileW's
+//   error for the path.
+// - GetFileInformationByHandle: attributes as above, the size (0 for a directory), the link
+//   count, the device as volume serial number and the inode as file index; no times.
+// - GetStdHandle gives the handles of descriptors 0, 1 and 2 (null for one that is not
+//   open); another number fails with ERROR_INVALID_PARAMETER.
 // - GetLastError is per thread; the stand-in's calls set it only when they fail.
 // - HeapAlloc with flags 0 is malloc (null on failure, last error untouched); HeapFree is
 //   free.

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <string>
 
 #include "platform/fault_seam.h"
 #include "platform/win32.h"
@@ -45,6 +49,44 @@ TEST_F(FaultSeam, HeapAllocRefusalKeepsLastError) {
     void* p = HeapAlloc(GetProcessHeap(), 0, 16);
     EXPECT_NE(p, nullptr);
     HeapFree(GetProcessHeap(), 0, p);
+}
+
+// A listing armed by name, as QUILLMARK_FAULTS arms it: it cannot start, then it breaks off
+// part way and can go on; a folder's identity cannot be had.
+TEST_F(FaultSeam, ListingFailsOnCue) {
+    char szDir[] = "/tmp/quillmark-seam-XXXXXX";
+    ASSERT_NE(mkdtemp(szDir), nullptr);
+    const std::u16string dir(szDir, szDir + sizeof szDir - 1);
+    close(creat((std::string(szDir) + "/f").c_str(), 0600));
+    ASSERT_TRUE(ArmFaultsFromText(
+        "FindFirstFileExW:1:5,FindNextFileW:2:21,GetFileInformationByHandle:1:6"));
+    WIN32_FIND_DATAW data;
+    for (DWORD error : {5u, 0u}) {
+        const HANDLE h = FindFirstFileExW((dir + u"/*").c_str(), FindExInfoBasic, &data,
+                                          FindExSearchNameMatch, nullptr, 0);
+        EXPECT_EQ(h == INVALID_HANDLE_VALUE ? GetLastError() : 0u, error);
+        if (h != INVALID_HANDLE_VALUE) {
+            EXPECT_TRUE(FindNextFileW(h, &data));
+            EXPECT_FALSE(FindNextFileW(h, &data));
+            EXPECT_EQ(GetLastError(), 21u);
+            int rest = 0;
+            while (FindNextFileW(h, &data)) {
+                ++rest;
+            }
+            EXPECT_EQ(rest, 1);  // of ".", ".." and "f": the fault took none
+            EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+            EXPECT_TRUE(FindClose(h));
+        }
+    }
+    const HANDLE h = CreateFileW(dir.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    EXPECT_FALSE(GetFileInformationByHandle(h, &info));
+    EXPECT_EQ(GetLastError(), 6u);
+    EXPECT_TRUE(GetFileInformationByHandle(h, &info));
+    CloseHandle(h);
+    unlink((std::string(szDir) + "/f").c_str());
+    rmdir(szDir);
 }
 
 TEST_F(FaultSeam, TextArmsEntriesOrNothing) {

@@ -11,8 +11,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "platform/posix/stand_in.h"
 #include "platform/win32.h"
@@ -210,6 +213,185 @@ TEST_F(StandIn, FullPathNames) {
     HANDLE h = Open(u"\\\\?\\" + Widen(file));
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(CloseHandle(h));
+}
+
+// What a listing gives: each name with its attributes and reparse tag.
+using Entries = std::map<std::u16string, std::pair<DWORD, DWORD>>;
+
+Entries List(const std::u16string& pattern) {
+    Entries entries;
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    if (h == INVALID_HANDLE_VALUE) {
+        return entries;
+    }
+    do {
+        entries[data.cFileName] = {data.dwFileAttributes, data.dwReserved0};
+    } while (FindNextFileW(h, &data));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+    EXPECT_TRUE(FindClose(h));
+    return entries;
+}
+
+TEST_F(StandIn, ListingGivesEveryEntryWithItsKindUnfollowed) {
+    Write("file", "content");
+    ASSERT_EQ(mkdir((m_dir + "/sub").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("sub", (m_dir + "/to-sub").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (m_dir + "/dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo((m_dir + "/fifo").c_str(), 0600), 0);
+    Write("lat\xE9n", "");                      // Latin-1: not UTF-8
+    Write("caf\xC3\xA9 \xF0\x9F\x98\x80", "");  // é and U+1F600, a surrogate pair
+    Write("cut\xE6\x97", "");                   // a sequence cut short: each byte kept
+    Write("\xED\xA0\x80", "");                  // an encoded surrogate is no UTF-8
+    constexpr DWORD kDir = FILE_ATTRIBUTE_DIRECTORY;
+    const Entries expected = {
+        {u".", {kDir, 0}},
+        {u"..", {kDir, 0}},
+        {u"file", {FILE_ATTRIBUTE_NORMAL, 0}},
+        {u"sub", {kDir, 0}},
+        {u"to-sub", {FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_SYMLINK}},
+        {u"dangling", {FILE_ATTRIBUTE_REPARSE_POINT, IO_REPARSE_TAG_SYMLINK}},
+        {u"fifo", {FILE_ATTRIBUTE_DEVICE, 0}},
+        {u"lat\xDCE9n", {FILE_ATTRIBUTE_NORMAL, 0}},
+        {u"caf\x00E9 \xD83D\xDE00", {FILE_ATTRIBUTE_NORMAL, 0}},
+        {u"cut\xDCE6\xDC97", {FILE_ATTRIBUTE_NORMAL, 0}},
+        {u"\xDCED\xDCA0\xDC80", {FILE_ATTRIBUTE_NORMAL, 0}},
+    };
+    EXPECT_EQ(List(Widen(m_dir + "/*")), expected);
+    EXPECT_EQ(List(u"\\\\?\\" + Widen(m_dir + "\\*")), expected);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(m_dir.c_str()), 0);
+    EXPECT_EQ(List(u"*"), expected);
+    ASSERT_EQ(chdir(cwd), 0);
+}
+
+TEST_F(StandIn, ListingRefusals) {
+    HANDLE file = Open(Widen(Write("file", "x")));
+    struct {
+        const char* Name;
+        std::u16string Pattern;
+        DWORD Error;
+    } const cases[] = {
+        {"missing folder", Widen(m_dir + "/none/*"), ERROR_PATH_NOT_FOUND},
+        {"file listed as a folder", Widen(m_dir + "/file/*"), ERROR_DIRECTORY},
+        {"file on the way", Widen(m_dir + "/file/x/*"), ERROR_PATH_NOT_FOUND},
+        {"no wildcard", Widen(m_dir), ERROR_INVALID_PARAMETER},
+        {"no separator before it", Widen(m_dir + "/f*"), ERROR_INVALID_PARAMETER},
+    };
+    WIN32_FIND_DATAW data;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        EXPECT_EQ(FindFirstFileExW(c.Pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                   nullptr, 0),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), c.Error);
+    }
+
+    // Nothing that is not an open listing is followed.
+    HANDLE closed = FindFirstFileExW(Widen(m_dir + "/*").c_str(), FindExInfoBasic, &data,
+                                     FindExSearchNameMatch, nullptr, 0);
+    ASSERT_TRUE(FindClose(closed));
+    int local = 0;
+    for (HANDLE h : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE, file, closed,
+                     static_cast<HANDLE>(&local)}) {
+        EXPECT_FALSE(FindNextFileW(h, &data));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+        EXPECT_FALSE(FindClose(h));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    }
+    EXPECT_TRUE(CloseHandle(file));
+}
+
+TEST_F(StandIn, AttributesAndIdentity) {
+    Write("file", "12345");
+    ASSERT_EQ(link((m_dir + "/file").c_str(), (m_dir + "/hard").c_str()), 0);
+    ASSERT_EQ(mkdir((m_dir + "/sub").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("sub", (m_dir + "/to-sub").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (m_dir + "/dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo((m_dir + "/fifo").c_str(), 0600), 0);
+    const std::pair<const char*, DWORD> attributes[] = {
+        {"file", FILE_ATTRIBUTE_NORMAL},
+        {"to-sub", FILE_ATTRIBUTE_DIRECTORY},  // followed
+        {"fifo", FILE_ATTRIBUTE_DEVICE},
+        {"dangling", INVALID_FILE_ATTRIBUTES},
+    };
+    for (const auto& [name, expected] : attributes) {
+        SetLastError(0);
+        EXPECT_EQ(GetFileAttributesW(Widen(m_dir + "/" + name).c_str()), expected) << name;
+    }
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    // A folder opens with backup semantics only, and is the same folder by either path.
+    EXPECT_EQ(Open(Widen(m_dir + "/sub")), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    auto identify = [](const std::string& path) {
+        HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        BY_HANDLE_FILE_INFORMATION info{};
+        EXPECT_TRUE(GetFileInformationByHandle(h, &info)) << path;
+        char byte;
+        DWORD got = 0;
+        EXPECT_EQ(ReadFile(h, &byte, 1, &got, nullptr), path.ends_with("sub") ? FALSE : TRUE);
+        CloseHandle(h);
+        return info;
+    };
+    auto id = [](const BY_HANDLE_FILE_INFORMATION& info) {
+        return std::make_tuple(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+    };
+    const auto sub = identify(m_dir + "/sub");
+    const auto file = identify(m_dir + "/file");
+    const auto null = identify("/dev/null");
+    EXPECT_EQ(id(identify(m_dir + "/to-sub")), id(sub));
+    EXPECT_EQ(id(identify(m_dir + "/hard")), id(file));
+    EXPECT_NE(id(file), id(sub));
+    // The volume is the device number as stat(1) shows it (%d), major and minor both kept.
+    struct stat st;
+    for (const auto& [path, info] : {std::pair{m_dir, sub}, {std::string("/dev/null"), null}}) {
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(info.dwVolumeSerialNumber, static_cast<DWORD>(st.st_dev)) << path;
+    }
+    EXPECT_EQ(std::make_tuple(sub.dwFileAttributes, sub.nFileSizeLow),
+              std::make_tuple(FILE_ATTRIBUTE_DIRECTORY, 0u));
+    EXPECT_EQ(null.dwFileAttributes, FILE_ATTRIBUTE_DEVICE);
+    EXPECT_EQ(std::make_tuple(file.dwFileAttributes, file.nNumberOfLinks, file.nFileSizeLow),
+              std::make_tuple(FILE_ATTRIBUTE_NORMAL, 2u, 5u));
+}
+
+// Standard input from a pipe and standard error into /dev/null, for a moment.
+TEST(StandInHandles, StandardHandlesAreDescriptorsZeroToTwo) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], "piped", 5), 5);
+    close(ends[1]);
+    const int savedIn = dup(0);
+    const int savedErr = dup(2);
+    ASSERT_EQ(dup2(ends[0], 0), 0);
+    close(ends[0]);
+    ASSERT_EQ(dup2(open("/dev/null", O_WRONLY | O_CLOEXEC), 2), 2);
+    char buffer[8];
+    DWORD got = 0;
+    const BOOL ok = ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr);
+    const DWORD errorType = GetFileType(GetStdHandle(STD_ERROR_HANDLE));
+    BY_HANDLE_FILE_INFORMATION output{};
+    GetFileInformationByHandle(GetStdHandle(STD_OUTPUT_HANDLE), &output);
+    close(0);
+    const HANDLE none = GetStdHandle(STD_INPUT_HANDLE);  // a process without standard input
+    dup2(savedIn, 0);
+    dup2(savedErr, 2);
+    close(savedIn);
+    close(savedErr);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(std::string(buffer, got), "piped");
+    EXPECT_EQ(errorType, FILE_TYPE_CHAR);
+    struct stat st;
+    ASSERT_EQ(fstat(1, &st), 0);
+    EXPECT_EQ(output.nFileIndexLow, static_cast<DWORD>(st.st_ino));
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(GetStdHandle(0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 TEST(StandInErrors, ErrnoToWin32Table) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -269,6 +270,30 @@ TEST_F(Win32Files, PositionBeyondFourGibibytes) {
     char byte = 0;
     EXPECT_EQ(stream.Read(&byte, 1, &count).Code, CX::StatusCode::EndOfData);
     EXPECT_EQ(count, 0u);
+}
+
+// ---- Listing a folder ----------------------------------------------------------------
+
+// What a tree walk relies on, on Windows and under Wine alike: "." and ".." come back, a
+// folder is told from a file, and the end is ERROR_NO_MORE_FILES. (Wine, unlike Windows,
+// reports Unix symbolic links differently, so none is listed here.)
+TEST_F(Win32Files, ListingTellsFoldersFromFiles) {
+    Write(L"file", "abc");
+    ASSERT_TRUE(CreateDirectoryW((m_dir / L"sub").c_str(), nullptr));
+    const std::wstring pattern = (m_dir / L"*").wstring();
+    WIN32_FIND_DATAW data;
+    const HANDLE h = FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    std::map<std::wstring, bool> isFolder;
+    do {
+        isFolder[data.cFileName] = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    } while (FindNextFileW(h, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    EXPECT_TRUE(FindClose(h));
+    const std::map<std::wstring, bool> expected = {
+        {L".", true}, {L"..", true}, {L"file", false}, {L"sub", true}};
+    EXPECT_EQ(isFolder, expected);
 }
 
 // ---- The manifest of quillmark.exe -----------------------------------------------------

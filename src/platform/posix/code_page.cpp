@@ -175,4 +175,54 @@ std::u16string Utf16FromUtf8Path(const std::string& path) {
     return out;
 }
 
+// Unlike the Windows rule above, nothing is replaced: each byte that does not start (or
+// belong to) a well-formed sequence is kept as U+DC80 + byte, one unit per byte, so that
+// the caller can tell such a name from any that converts and can still see its bytes.
+std::size_t Utf16FromUtf8Name(const char* szName, char16_t* pOut) {
+    const auto* p = reinterpret_cast<const unsigned char*>(szName);
+    std::size_t k = 0;
+    while (*p != 0) {
+        const unsigned char lead = *p;
+        int trail = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            trail = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            trail = 2;
+            low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong form
+            high = lead == 0xED ? 0x9F : 0xBF;  // no surrogate
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            trail = 3;
+            low = lead == 0xF0 ? 0x90 : 0x80;   // no overlong form
+            high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing beyond U+10FFFF
+        }
+        // The bytes after the lead are checked before any is taken; the NUL at the end
+        // fails the test, so nothing is read beyond it.
+        bool whole = lead < 0x80 || (trail > 0 && p[1] >= low && p[1] <= high);
+        for (int i = 2; whole && i <= trail; ++i) {
+            whole = IsContinuation(p[i]);
+        }
+        if (!whole) {
+            pOut[k++] = static_cast<char16_t>(0xDC00 + lead);
+            ++p;
+            continue;
+        }
+        char32_t cp = trail == 0 ? lead : lead & (0x3F >> trail);
+        for (int i = 1; i <= trail; ++i) {
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        p += trail + 1;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            pOut[k++] = static_cast<char16_t>(0xD800 + (cp >> 10));
+            pOut[k++] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            pOut[k++] = static_cast<char16_t>(cp);
+        }
+    }
+    pOut[k] = 0;
+    return k;
+}
+
 }  // namespace CX::Platform::Detail

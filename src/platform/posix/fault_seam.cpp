@@ -20,7 +20,9 @@ struct Armed {
 
 constexpr int kMaxArmed = 32;
 
-// The tool runs on one thread; so do the tests that arm faults. Nothing here is locked.
+// Calls may come from several threads at once (listings of different folders), so every
+// use of the registry holds g_lock. Which thread's call is the nth is then up to the
+// threads: a test that needs an exact use arms faults where one thread makes the calls.
 struct Registry {
     std::uint64_t Uses[FaultCallCount] = {};
     Armed Pending[kMaxArmed] = {};
@@ -29,10 +31,12 @@ struct Registry {
 };
 
 Registry g_registry;
+std::mutex g_lock;
 
 constexpr const char* kCallNames[FaultCallCount] = {
-    "CreateFileW", "ReadFile", "SetFilePointerEx",    "GetFileSizeEx", "CloseHandle",
-    "HeapAlloc",   "HeapFree", "MultiByteToWideChar", "GetFileType",
+    "CreateFileW", "ReadFile",         "SetFilePointerEx", "GetFileSizeEx",
+    "CloseHandle", "HeapAlloc",        "HeapFree",         "MultiByteToWideChar",
+    "GetFileType", "FindFirstFileExW", "FindNextFileW",    "GetFileInformationByHandle",
 };
 
 [[noreturn]] void Abort(const char* szWhat) {
@@ -137,6 +141,7 @@ void ArmFromEnvironmentOnce() {
 
 void ArmFault(FaultCall call, std::uint32_t nth, FaultAction action, std::int64_t value) {
     ArmFromEnvironmentOnce();
+    const std::lock_guard<std::mutex> guard(g_lock);
     if (!TryArm(call, nth, action, value)) {
         Abort(
             "cannot arm that fault (n is 0, the call cannot take the action, or the "
@@ -154,6 +159,7 @@ bool ArmFaultsFromText(const char* szSpec) {
     } entries[kMaxArmed];
     int count = 0;
     const char* p = szSpec;
+    const std::lock_guard<std::mutex> guard(g_lock);
     while (*p != '\0') {
         if (count == kMaxArmed - g_registry.PendingCount) {
             return false;
@@ -177,15 +183,18 @@ bool ArmFaultsFromText(const char* szSpec) {
 
 void ResetFaults() {
     ArmFromEnvironmentOnce();
+    const std::lock_guard<std::mutex> guard(g_lock);
     g_registry = Registry{};
 }
 
 std::uint64_t UseCount(FaultCall call) {
     ArmFromEnvironmentOnce();
+    const std::lock_guard<std::mutex> guard(g_lock);
     return g_registry.Uses[static_cast<int>(call)];
 }
 
 CreateFileArgs LastCreateFileArgs() {
+    const std::lock_guard<std::mutex> guard(g_lock);
     return g_registry.LastCreateFile;
 }
 
@@ -193,6 +202,7 @@ namespace Detail {
 
 Fault TakeFault(FaultCall call) {
     ArmFromEnvironmentOnce();
+    const std::lock_guard<std::mutex> guard(g_lock);
     const std::uint64_t use = ++g_registry.Uses[static_cast<int>(call)];
     for (int i = 0; i < g_registry.PendingCount; ++i) {
         Armed& a = g_registry.Pending[i];
@@ -206,6 +216,7 @@ Fault TakeFault(FaultCall call) {
 }
 
 void RecordCreateFileArgs(const CreateFileArgs& args) {
+    const std::lock_guard<std::mutex> guard(g_lock);
     g_registry.LastCreateFile = args;
 }
 

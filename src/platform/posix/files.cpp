@@ -16,7 +16,9 @@
 using CX::Platform::CreateFileArgs;
 using CX::Platform::FaultAction;
 using CX::Platform::FaultCall;
+using CX::Platform::Detail::AttributesFromMode;
 using CX::Platform::Detail::ErrorFromErrno;
+using CX::Platform::Detail::ErrorFromPathErrno;
 using CX::Platform::Detail::TakeFault;
 
 namespace {
@@ -48,24 +50,6 @@ HANDLE OpenFailed(DWORD error) {
     return INVALID_HANDLE_VALUE;
 }
 
-// Windows tells a missing file (ERROR_FILE_NOT_FOUND) from a missing folder on its way
-// (ERROR_PATH_NOT_FOUND); ENOENT is both. The file alone is missing when the folder that
-// should hold it is there.
-DWORD MissingError(const std::string& path) {
-    std::string::size_type end = path.find_last_not_of('/');
-    if (end == std::string::npos) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    const std::string::size_type slash = path.rfind('/', end);
-    if (slash == std::string::npos) {
-        return ERROR_FILE_NOT_FOUND;  // in the working directory, which is there
-    }
-    const std::string folder = slash == 0 ? std::string("/") : path.substr(0, slash + 1);
-    struct stat st;
-    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                 : ERROR_PATH_NOT_FOUND;
-}
-
 // File systems whose files report a size (mostly 0) that says nothing of what a read
 // delivers: the kernel makes the text up as it is read.
 bool SizeIsMadeUp(int fd) {
@@ -90,6 +74,48 @@ constexpr char16_t kLongPathPrefix[] = u"\\\\?\\";
 
 }  // namespace
 
+namespace CX::Platform::Detail {
+
+// Windows tells a missing file (ERROR_FILE_NOT_FOUND) from a missing folder on its way
+// (ERROR_PATH_NOT_FOUND); ENOENT is both. The file alone is missing when the folder that
+// should hold it is there.
+DWORD ErrorFromPathErrno(int errnoValue, const std::string& path) {
+    if (errnoValue != ENOENT) {
+        return ErrorFromErrno(errnoValue);
+    }
+    std::string::size_type end = path.find_last_not_of('/');
+    if (end == std::string::npos) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const std::string::size_type slash = path.rfind('/', end);
+    if (slash == std::string::npos) {
+        return ERROR_FILE_NOT_FOUND;  // in the working directory, which is there
+    }
+    const std::string folder = slash == 0 ? std::string("/") : path.substr(0, slash + 1);
+    struct stat st;
+    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                 : ERROR_PATH_NOT_FOUND;
+}
+
+// Windows hands a path that starts with \\?\ on without parsing it, and POSIX never parses
+// one, so before an absolute path the prefix is simply dropped.
+DWORD PosixPathFromWide(LPCWSTR lpName, std::string* pPath) {
+    if (lpName == nullptr || lpName[0] == 0) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    if (std::char_traits<char16_t>::compare(lpName, kLongPathPrefix, 4) == 0 && lpName[4] == u'/') {
+        lpName += 4;
+    }
+    try {
+        *pPath = Utf8FromUtf16Path(lpName);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace CX::Platform::Detail
+
 // Windows: opens an existing file for reading and returns its handle, or
 // INVALID_HANDLE_VALUE with the last error set. The UTF-16 path is handed to POSIX as
 // UTF-8 (a lone surrogate becomes U+FFFD) and used as POSIX reads it: separators,
@@ -99,11 +125,14 @@ constexpr char16_t kLongPathPrefix[] = u"\\\\?\\";
 //   access or disposition fails with ERROR_INVALID_PARAMETER instead of opening something
 //   else. Share modes are accepted and mean nothing: POSIX has no mandatory sharing, so
 //   ERROR_SHARING_VIOLATION never arises. Security attributes, attribute flags and the
-//   template are ignored, as Windows ignores a template when it opens an existing file.
+//   template are ignored, as Windows ignores a template when it opens an existing file;
+//   of the flags only FILE_FLAG_BACKUP_SEMANTICS counts (below).
 // - The open does not wait: it is made with O_NONBLOCK, which is then cleared, so that a
 //   FIFO without a writer opens at once (and then reads as empty) instead of hanging.
 // - A directory fails with ERROR_ACCESS_DENIED, as on Windows without backup semantics;
-//   the empty (or null) path with ERROR_PATH_NOT_FOUND; a missing file with
+//   with FILE_FLAG_BACKUP_SEMANTICS it opens, so that GetFileInformationByHandle can tell
+//   which directory it is (reading it fails as read(2) does: EISDIR, ERROR_ACCESS_DENIED).
+//   The empty (or null) path with ERROR_PATH_NOT_FOUND; a missing file with
 //   ERROR_FILE_NOT_FOUND, but ERROR_PATH_NOT_FOUND when a folder on its way is missing;
 //   everything else by ErrorFromErrno (a file used as a directory 3, a path too long
 //   206, ...).
@@ -121,20 +150,10 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
         return OpenFailed(ERROR_INVALID_PARAMETER);
     }
-    if (lpFileName == nullptr || lpFileName[0] == 0) {
-        return OpenFailed(ERROR_PATH_NOT_FOUND);
-    }
-
-    if (std::char_traits<char16_t>::compare(lpFileName, kLongPathPrefix, 4) == 0 &&
-        lpFileName[4] == u'/') {
-        lpFileName += 4;
-    }
-
     std::string path;
-    try {
-        path = CX::Platform::Detail::Utf8FromUtf16Path(lpFileName);
-    } catch (const std::bad_alloc&) {
-        return OpenFailed(ERROR_NOT_ENOUGH_MEMORY);
+    if (const DWORD error = CX::Platform::Detail::PosixPathFromWide(lpFileName, &path);
+        error != ERROR_SUCCESS) {
+        return OpenFailed(error);
     }
 
     int fd;
@@ -142,7 +161,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        return OpenFailed(errno == ENOENT ? MissingError(path) : ErrorFromErrno(errno));
+        return OpenFailed(ErrorFromPathErrno(errno, path));
     }
 
     struct stat st;
@@ -153,7 +172,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         close(fd);
         return OpenFailed(error);
     }
-    if (S_ISDIR(st.st_mode)) {
+    if (S_ISDIR(st.st_mode) && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
         close(fd);
         return OpenFailed(ERROR_ACCESS_DENIED);
     }
@@ -375,4 +394,65 @@ BOOL CloseHandle(HANDLE hObject) {
         return FailWith(static_cast<DWORD>(fault.Value));
     }
     return TRUE;
+}
+
+// Windows: what the handle's file is, from fstat: its attributes (as a listing gives them),
+// its size (0 for a directory, as Windows reports one), its link count, and the pair that
+// names it on this machine: the volume serial number, here the device, and the file index,
+// here the inode. Times are not reported (0). An invalid handle fails with
+// ERROR_INVALID_HANDLE.
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    if (const auto fault = TakeFault(FaultCall::GetFileInformationByHandle);
+        fault.Action == FaultAction::Fail) {
+        return FailWith(static_cast<DWORD>(fault.Value));
+    }
+    const int fd = FdFromHandle(hFile);
+    if (fd < 0) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    if (lpFileInformation == nullptr) {
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        return FailFromErrno();
+    }
+    // The device number as stat(2) gives it keeps a major below 4096 and a minor below 2^20
+    // whole in its low 32 bits (it is what stat -c %d prints), which every device Linux
+    // makes fits; only wider numbers have bits above, and those are folded in by xor.
+    const auto device = static_cast<std::uint64_t>(st.st_dev);
+    const auto size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+    const auto index = static_cast<std::uint64_t>(st.st_ino);
+    *lpFileInformation = BY_HANDLE_FILE_INFORMATION{};
+    lpFileInformation->dwFileAttributes = AttributesFromMode(st.st_mode);
+    lpFileInformation->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+    lpFileInformation->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    lpFileInformation->nFileSizeLow = static_cast<DWORD>(size);
+    lpFileInformation->nNumberOfLinks =
+        st.st_nlink > UINT32_MAX ? UINT32_MAX : static_cast<DWORD>(st.st_nlink);
+    lpFileInformation->nFileIndexHigh = static_cast<DWORD>(index >> 32);
+    lpFileInformation->nFileIndexLow = static_cast<DWORD>(index);
+    return TRUE;
+}
+
+// Windows: the standard input, output or error handle: here the handle of descriptor 0, 1
+// or 2. A descriptor that is not open gives null, as Windows gives for a process that has
+// no such handle. Closing one with CloseHandle closes the descriptor, as on Windows. Any
+// other number fails with INVALID_HANDLE_VALUE and ERROR_INVALID_PARAMETER.
+HANDLE GetStdHandle(DWORD nStdHandle) {
+    int fd;
+    switch (nStdHandle) {
+        case STD_INPUT_HANDLE:
+            fd = 0;
+            break;
+        case STD_OUTPUT_HANDLE:
+            fd = 1;
+            break;
+        case STD_ERROR_HANDLE:
+            fd = 2;
+            break;
+        default:
+            return OpenFailed(ERROR_INVALID_PARAMETER);
+    }
+    return fcntl(fd, F_GETFD) < 0 ? nullptr : HandleFromFd(fd);
 }

@@ -18,6 +18,26 @@ DWORD ErrorFromErrno(int errnoValue);
 // the first NUL. Throws std::bad_alloc when the text cannot grow.
 std::string Utf8FromUtf16Path(const WCHAR* pPath);
 
+// The POSIX path for a name the product passes in, as CreateFileW reads it: the prefix
+// \\?\ before an absolute path is dropped, the rest converted by Utf8FromUtf16Path. Returns
+// ERROR_SUCCESS, ERROR_PATH_NOT_FOUND for a null or empty name, or ERROR_NOT_ENOUGH_MEMORY.
+DWORD PosixPathFromWide(LPCWSTR lpName, std::string* pPath);
+
+// The error for a path that a POSIX call refused with errnoValue: ENOENT is told apart into
+// ERROR_FILE_NOT_FOUND (the folder that should hold it is there) and ERROR_PATH_NOT_FOUND
+// (a folder on its way is missing), as Windows tells them; anything else by ErrorFromErrno.
+DWORD ErrorFromPathErrno(int errnoValue, const std::string& path);
+
+// The Win32 attributes of a file of this st_mode type: a directory, a symbolic link (as a
+// reparse point), a device (FIFO, socket, character or block device) or a normal file.
+DWORD AttributesFromMode(std::uint32_t mode);
+
+// UTF-8 to UTF-16 for a name read from a folder, into pOut (room for one unit per byte plus a
+// NUL suffices); returns the units written before the NUL. A byte that does not
+// decode as well-formed UTF-8 becomes the lone surrogate U+DC80 + byte, which well-formed
+// UTF-8 can never produce.
+std::size_t Utf16FromUtf8Name(const char* szName, char16_t* pOut);
+
 // UTF-8 to UTF-16 by Windows' replacement rule, for paths the system hands back (the
 // working directory). Throws std::bad_alloc when the text cannot grow.
 std::u16string Utf16FromUtf8Path(const std::string& path);

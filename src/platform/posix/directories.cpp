@@ -1,0 +1,258 @@
+// Folder listings and the attributes of a path, over POSIX directory streams and stat.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <mutex>
+#include <new>
+#include <string>
+#include <unordered_set>
+
+#include "platform/posix/stand_in.h"
+
+using CX::Platform::FaultAction;
+using CX::Platform::FaultCall;
+using CX::Platform::Detail::AttributesFromMode;
+using CX::Platform::Detail::ErrorFromErrno;
+using CX::Platform::Detail::ErrorFromPathErrno;
+using CX::Platform::Detail::TakeFault;
+
+namespace {
+
+// A name in a folder is at most 255 bytes, each giving at most one UTF-16 unit.
+static_assert(sizeof(dirent::d_name) <= MAX_PATH);
+
+// What a find handle points at; the handle is its address.
+struct Listing {
+    DIR* Dir;
+};
+
+// The listings open now. A handle is looked up here before it is followed, so that a file
+// handle, a closed listing or garbage is refused with ERROR_INVALID_HANDLE instead of read.
+// The lock is held for the look-up only: listings on different threads read at once.
+std::mutex g_listingsLock;
+std::unordered_set<const void*> g_listings;
+
+Listing* FindListing(HANDLE h) {
+    const std::lock_guard<std::mutex> guard(g_listingsLock);
+    return g_listings.count(h) != 0 ? static_cast<Listing*>(h) : nullptr;
+}
+
+// The attributes of an entry from the type readdir gives, so that a listing costs no call
+// per entry; only a file system that does not tell the type is asked with fstatat. A
+// symbolic link is never followed. An entry gone before it could be asked about is listed
+// as a normal file: opening it will tell.
+DWORD EntryAttributes(DIR* dir, const dirent& entry) {
+    switch (entry.d_type) {
+        case DT_DIR:
+            return FILE_ATTRIBUTE_DIRECTORY;
+        case DT_LNK:
+            return FILE_ATTRIBUTE_REPARSE_POINT;
+        case DT_REG:
+            return FILE_ATTRIBUTE_NORMAL;
+        case DT_UNKNOWN: {
+            struct stat st;
+            return fstatat(dirfd(dir), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
+                       ? AttributesFromMode(st.st_mode)
+                       : FILE_ATTRIBUTE_NORMAL;
+        }
+        default:
+            return FILE_ATTRIBUTE_DEVICE;
+    }
+}
+
+// Fills *pData with the next entry; ERROR_NO_MORE_FILES at the end.
+DWORD ReadEntry(DIR* dir, WIN32_FIND_DATAW* pData) {
+    errno = 0;
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) {
+        return errno == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno);
+    }
+    *pData = WIN32_FIND_DATAW{};
+    pData->dwFileAttributes = EntryAttributes(dir, *entry);
+    if (pData->dwFileAttributes == FILE_ATTRIBUTE_REPARSE_POINT) {
+        pData->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+    }
+    CX::Platform::Detail::Utf16FromUtf8Name(entry->d_name, pData->cFileName);
+    return ERROR_SUCCESS;
+}
+
+HANDLE FindFailed(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL FailWith(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
+// The folder a pattern lists, with a '/' at its end: "<folder>/*" or "<folder>\*" (the
+// backslash taken as the separator here, as on Windows), or "*" for the working directory.
+// False for any other pattern.
+bool FolderOfPattern(LPCWSTR lpPattern, std::u16string* pFolder) {
+    if (lpPattern == nullptr) {
+        return false;
+    }
+    const std::u16string pattern(lpPattern);
+    if (pattern == u"*") {
+        *pFolder = u"./";
+        return true;
+    }
+    const std::size_t n = pattern.size();
+    if (n < 2 || pattern[n - 1] != u'*' || (pattern[n - 2] != u'/' && pattern[n - 2] != u'\\')) {
+        return false;
+    }
+    *pFolder = pattern.substr(0, n - 2) + u'/';
+    return true;
+}
+
+// Why opendir refused a folder. ENOTDIR is either the folder itself being no folder
+// (ERROR_DIRECTORY, as Windows says of a file listed as a folder) or a file standing where
+// a folder on the way should be (ERROR_PATH_NOT_FOUND). A missing folder is told as
+// CreateFileW tells it for "<folder>/*": the folder of the file "*" is missing.
+DWORD OpenDirError(int errnoValue, const std::string& folder) {
+    if (errnoValue == ENOTDIR) {
+        struct stat st;
+        const std::string::size_type end = folder.find_last_not_of('/');
+        return stat(folder.substr(0, end + 1).c_str(), &st) == 0 ? ERROR_DIRECTORY
+                                                                 : ERROR_PATH_NOT_FOUND;
+    }
+    return ErrorFromPathErrno(errnoValue, folder + '*');
+}
+
+}  // namespace
+
+namespace CX::Platform::Detail {
+
+DWORD AttributesFromMode(std::uint32_t mode) {
+    if (S_ISDIR(mode)) {
+        return FILE_ATTRIBUTE_DIRECTORY;
+    }
+    if (S_ISLNK(mode)) {
+        return FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    return S_ISREG(mode) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DEVICE;
+}
+
+}  // namespace CX::Platform::Detail
+
+// Windows: opens a listing of the folder the pattern names and gives its first entry. Only
+// the patterns that list a whole folder are provided: "<folder>/*", "<folder>\*" and "*"
+// (the working directory); any other, or a null pFindFileData, fails with
+// ERROR_INVALID_PARAMETER. The info level, search operation, filter and flags are ignored
+// (nothing reported depends on them). A leading \\?\ before an absolute folder is dropped,
+// as CreateFileW does. The entries come in the order readdir(3) gives, "." and ".."
+// included as Windows gives them for any folder but a drive's root. Each entry's attributes
+// (see EntryAttributes): a directory FILE_ATTRIBUTE_DIRECTORY; a symbolic link, never
+// followed, FILE_ATTRIBUTE_REPARSE_POINT with dwReserved0 = IO_REPARSE_TAG_SYMLINK; a FIFO,
+// socket or device FILE_ATTRIBUTE_DEVICE; a regular file FILE_ATTRIBUTE_NORMAL. Sizes and
+// times are 0 and the short name empty: finding them would cost a stat per entry. The name
+// is UTF-16, with each byte that is not part of well-formed UTF-8 as U+DC80 + byte.
+// Failures: a missing folder ERROR_PATH_NOT_FOUND, a file named as the folder
+// ERROR_DIRECTORY, a folder that may not be read ERROR_ACCESS_DENIED, anything else by
+// ErrorFromErrno. The handle is for FindNextFileW and FindClose only; the descriptor behind
+// it is close-on-exec.
+HANDLE FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS, LPVOID lpFindFileData,
+                        FINDEX_SEARCH_OPS, LPVOID, DWORD) {
+    if (const auto fault = TakeFault(FaultCall::FindFirstFileExW);
+        fault.Action == FaultAction::Fail) {
+        return FindFailed(static_cast<DWORD>(fault.Value));
+    }
+    auto* pData = static_cast<WIN32_FIND_DATAW*>(lpFindFileData);
+    std::string folder;
+    try {
+        std::u16string wideFolder;
+        if (pData == nullptr || !FolderOfPattern(lpFileName, &wideFolder)) {
+            return FindFailed(ERROR_INVALID_PARAMETER);
+        }
+        if (const DWORD error =
+                CX::Platform::Detail::PosixPathFromWide(wideFolder.c_str(), &folder);
+            error != ERROR_SUCCESS) {
+            return FindFailed(error);
+        }
+    } catch (const std::bad_alloc&) {
+        return FindFailed(ERROR_NOT_ENOUGH_MEMORY);
+    }
+
+    // glibc opens the folder close-on-exec, as a Windows handle is not inherited.
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) {
+        return FindFailed(OpenDirError(errno, folder));
+    }
+    DWORD error = ReadEntry(dir, pData);
+    // A folder always holds "." and ".."; a listing with nothing in it matched nothing.
+    if (error == ERROR_NO_MORE_FILES) {
+        error = ERROR_FILE_NOT_FOUND;
+    }
+    Listing* pListing = nullptr;
+    if (error == ERROR_SUCCESS) {
+        try {
+            pListing = new Listing{dir};
+            const std::lock_guard<std::mutex> guard(g_listingsLock);
+            g_listings.insert(pListing);
+        } catch (const std::bad_alloc&) {
+            delete pListing;
+            error = ERROR_NOT_ENOUGH_MEMORY;
+        }
+    }
+    if (error != ERROR_SUCCESS) {
+        closedir(dir);
+        return FindFailed(error);
+    }
+    return pListing;
+}
+
+// Windows: the next entry of a listing, as FindFirstFileExW describes it; FALSE with
+// ERROR_NO_MORE_FILES after the last. A handle that is no open listing fails with
+// ERROR_INVALID_HANDLE, a null pFindFileData with ERROR_INVALID_PARAMETER.
+BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
+    if (const auto fault = TakeFault(FaultCall::FindNextFileW); fault.Action == FaultAction::Fail) {
+        return FailWith(static_cast<DWORD>(fault.Value));
+    }
+    Listing* pListing = FindListing(hFindFile);
+    if (pListing == nullptr) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    if (lpFindFileData == nullptr) {
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    const DWORD error = ReadEntry(pListing->Dir, lpFindFileData);
+    return error == ERROR_SUCCESS ? TRUE : FailWith(error);
+}
+
+// Windows: ends a listing and releases its folder. A handle that is no open listing (null,
+// INVALID_HANDLE_VALUE, a file handle, one already closed) fails with ERROR_INVALID_HANDLE.
+BOOL FindClose(HANDLE hFindFile) {
+    {
+        const std::lock_guard<std::mutex> guard(g_listingsLock);
+        if (g_listings.erase(hFindFile) == 0) {
+            return FailWith(ERROR_INVALID_HANDLE);
+        }
+    }
+    auto* pListing = static_cast<Listing*>(hFindFile);
+    closedir(pListing->Dir);
+    delete pListing;
+    return TRUE;
+}
+
+// Windows: the attributes of what the path names, following symbolic links (stat(2)), as
+// FindFirstFileExW gives them: a directory, a device, or a normal file. Read-only and the
+// other flags are not reported. A failure gives INVALID_FILE_ATTRIBUTES with the error
+// CreateFileW would give for the path (a dangling link: ERROR_FILE_NOT_FOUND).
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+    std::string path;
+    if (const DWORD error = CX::Platform::Detail::PosixPathFromWide(lpFileName, &path);
+        error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        SetLastError(ErrorFromPathErrno(errno, path));
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return AttributesFromMode(st.st_mode);
+}

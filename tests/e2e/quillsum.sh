@@ -1,0 +1,300 @@
+#!/usr/bin/env bash
+# End-to-end cases of quillsum: run the built program and compare its exact standard output
+# and standard error bytes and its exit code. Identifiers come from sha256sum and the
+# length, never from our own code. Usage: quillsum.sh <case> <quillsum>
+# QUILLMARK_EMULATOR, when set, is put before the executable (Wine or qemu). On Windows,
+# told by the .exe, every line ends in CR LF. Exit 77 marks a case that cannot run here.
+set -u
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+case_name=$1
+exe=$2
+emulator=${QUILLMARK_EMULATOR:-}
+skip=77
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillsum-e2e.XXXXXX")
+trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work" || exit 1
+
+on_windows() { [[ $exe == *.exe ]]; }
+if on_windows; then EOL=$'\r\n'; else EOL=$'\n'; fi
+need_posix() { on_windows && { echo "skipped on Windows: $1"; exit $skip; }; }
+
+# shellcheck source=e2e_lib.sh
+source "$here/e2e_lib.sh"
+
+run() { timeout "${run_timeout:-60}" $emulator "$exe" "$@" >stdout.bin 2>stderr.bin; rc=$?; }
+
+# The expected streams are gathered in $want and $want_err (command substitution would
+# drop their final line ends): L adds an identifier line, E a message, T any text.
+want=''
+want_err=''
+L() {  # L <file> [<name>]: the line for file, printed under name, escaped as sha256sum does
+    local name=${2-$1} mark=''
+    if [[ $name == *[$'\\\n\r']* ]]; then
+        mark='\'
+        name=${name//\\/\\\\}
+        name=${name//$'\n'/\\n}
+        name=${name//$'\r'/\\r}
+    fi
+    want+="$mark$(identifier_of "$1")  $name$EOL"
+}
+E() { want_err+="quillsum: $1$EOL"; }
+T() { want+="$1"; }
+
+# expect <rc>: exact bytes of both streams against $want and $want_err, and the exit code;
+# then both are emptied for the next run.
+expect() {
+    [ "$rc" = "$1" ] || fail "exit code $rc, expected $1; stderr: $(cat stderr.bin)"
+    [ "$(od -An -v -tx1 stdout.bin | tr -d ' \n')" = "$(hex_of "$want")" ] ||
+        fail "stdout differs: got '$(cat -A stdout.bin)', expected '$(printf %s "$want" | cat -A)'"
+    [ "$(od -An -v -tx1 stderr.bin | tr -d ' \n')" = "$(hex_of "$want_err")" ] ||
+        fail "stderr differs: got '$(cat -A stderr.bin)', expected '$(printf %s "$want_err" | cat -A)'"
+    want=''
+    want_err=''
+}
+
+# expect_nul <rc> <file>...: lines ended by NUL, names as they are, nothing on stderr.
+expect_nul() {
+    local want=$1 f
+    shift
+    for f; do printf '%s  %s\0' "$(identifier_of "$f")" "$f"; done >want.bin
+    [ "$rc" = "$want" ] || fail "exit code $rc, expected $want; stderr: $(cat stderr.bin)"
+    cmp -s stdout.bin want.bin || fail "stdout differs: got '$(cat -A stdout.bin)'"
+    [ ! -s stderr.bin ] || fail "stderr not empty: $(cat stderr.bin)"
+}
+
+
+abc_id=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD
+
+case "$case_name" in
+operands)
+    # In the order given, errors in their place, and the run goes on after each.
+    printf abc >abc
+    : >empty
+    head -c 70000 /dev/urandom >big
+    mkdir dir
+    run abc missing empty dir big abc
+    L abc; L empty; L big; L abc
+    E 'missing: No such file or directory'; E 'dir: Is a directory'
+    expect 2
+    run < <(printf abc)
+    T "$abc_id  -$EOL"
+    expect 0
+    run - empty < <(printf abc)
+    T "$abc_id  -$EOL"; L empty
+    expect 0
+    ;;
+standard_input_binary)
+    # Read as bytes on every system: CR LF and a NUL arrive as they are.
+    printf 'a\r\nb\0c\r\n' >crlf
+    run <crlf
+    L crlf -
+    expect 0
+    ;;
+escaped_names)
+    need_posix "a name cannot hold a line feed, a carriage return or a backslash there"
+    for name in 'back\slash' $'new\nline' $'carriage\rreturn' '-dash' 'plain'; do
+        printf '%s' "$name" >"$name"
+    done
+    run -- 'back\slash' $'new\nline' $'carriage\rreturn' -dash plain
+    L 'back\slash'; L $'new\nline'; L $'carriage\rreturn'; L -dash; L plain
+    expect 0
+    # With -z nothing is escaped and each line ends in NUL.
+    run -z -- $'new\nline' 'back\slash'
+    expect_nul 0 $'new\nline' 'back\slash'
+    # A message names the file on one line.
+    run $'no\nsuch'
+    E 'no\nsuch: No such file or directory'
+    expect 2
+    ;;
+tree_order)
+    # Depth first, each folder's entries in the byte order of their UTF-8 names, files and
+    # folders alike; the folder operand as typed, joined with one '/'.
+    mkdir -p T/a/deep T/b "T/with space"
+    for f in T/B T/a/deep/x T/a/z T/a.txt T/b/1 "T/with space/s" T/-dash T/$'\xc3\xa9t\xc3\xa9' T/Zed; do
+        printf '%s' "$f" >"$f"
+    done
+    : >T/a/empty
+    order() {
+        L T/-dash; L T/B; L T/Zed; L T/a/deep/x; L T/a/empty; L T/a/z; L T/a.txt; L T/b/1
+        L "T/with space/s"; L T/$'\xc3\xa9t\xc3\xa9'
+    }
+    run -r T
+    order
+    expect 0
+    run -r T/
+    order
+    expect 0
+    run --recursive ./T/b T/a/z
+    L T/b/1 ./T/b/1; L T/a/z
+    expect 0
+    if on_windows; then
+        # A backslash in an operand is a separator there, printed as '/'.
+        run -r 'T\b'
+        L T/b/1
+        expect 0
+    fi
+    # Without -r a folder is an error, with or without a trailing separator.
+    run T/
+    E 'T/: Is a directory'
+    expect 2
+    ;;
+tree_special_entries)
+    need_posix "Wine shows FIFOs and POSIX symbolic links as what they lead to"
+    mkdir -p T/sub
+    printf abc >T/sub/f
+    printf 1 >T/one
+    mkfifo T/fifo
+    ln -s sub T/link-dir
+    ln -s one T/link-file
+    ln -s nowhere T/link-dangling
+    # Not followed and not listed; the FIFO is never opened and only noted.
+    run -r T
+    L T/one; L T/sub/f
+    E 'T/fifo: not a regular file; skipped'
+    expect 0
+    # Followed with -L: the dangling link is an error, the rest is walked.
+    run -r -L T
+    L T/sub/f T/link-dir/f; L T/one T/link-file; L T/one; L T/sub/f
+    E 'T/fifo: not a regular file; skipped'; E 'T/link-dangling: No such file or directory'
+    expect 2
+    # A FIFO named on the command line is read, as sha256sum reads it.
+    { printf abc >T/fifo & } 2>/dev/null
+    run T/fifo
+    wait
+    T "$abc_id  T/fifo$EOL"
+    expect 0
+    ;;
+tree_loop)
+    # A folder already on the current path is a loop: one error, and the walk goes on.
+    mkdir -p T/a
+    printf abc >T/a/f
+    ln -s .. T/a/up
+    run -rL T
+    L T/a/f
+    E 'T/a/up: File system loop detected; not followed'
+    expect 2
+    ;;
+not_utf8)
+    need_posix "every name is UTF-16 there"
+    mkdir T
+    printf abc >T/$'caf\xe9'
+    printf abc >$'caf\xef\xbf\xbd' # what the name would become through U+FFFD
+    printf abc >T/$'caf\xef\xbf\xbd'
+    run $'caf\xe9'
+    E $'caf\xe9: Invalid or incomplete multibyte or wide character'
+    expect 2
+    run -r T
+    L T/$'caf\xef\xbf\xbd'
+    E $'T/caf\xef\xbf\xbd: Invalid or incomplete multibyte or wide character'
+    expect 2
+    ;;
+jobs_same_bytes)
+    # Every -j gives the same bytes: many small files and a few large ones, nested.
+    for d in 1 2 3; do
+        mkdir -p "T/d$d/e"
+        for i in $(seq 1 60); do
+            head -c $(((i * 37 + d) % 3000)) /dev/urandom >"T/d$d/f$i"
+        done
+        head -c 300000 /dev/urandom >"T/d$d/e/large"
+    done
+    run -r -j1 T
+    cp stdout.bin j1.bin
+    [ "$rc" = 0 ] || fail "-j1: exit code $rc"
+    [ "$(wc -l <j1.bin)" = 183 ] || fail "-j1: $(wc -l <j1.bin) lines"
+    for j in 2 4 7; do
+        run -r -j "$j" T
+        [ "$rc" = 0 ] || fail "-j $j: exit code $rc"
+        cmp -s j1.bin stdout.bin || fail "-j $j differs from -j1"
+    done
+    # And each line is the identifier of its file.
+    while IFS= read -r l; do
+        l=${l%$'\r'}
+        [ "$l" = "$(identifier_of "${l:82}")  ${l:82}" ] || fail "wrong line: $l"
+    done <j1.bin
+    ;;
+files0_from)
+    printf abc >abc
+    printf 'x y' >'x y'
+    mkdir -p T
+    printf 1 >T/1
+    printf 'abc\0x y\0T\0' >list
+    run -r --files0-from=list
+    L abc; L 'x y'; L T/1
+    expect 0
+    run --files0-from=- < <(printf 'abc\0\0missing')
+    L abc
+    E '-:2: invalid zero-length file name'; E 'missing: No such file or directory'
+    expect 2
+    run --files0-from=list abc
+    E "extra operand 'abc'"
+    want_err+="file operands cannot be combined with --files0-from$EOL"
+    want_err+="Try 'quillsum --help' for more information.$EOL"
+    expect 2
+    ;;
+options)
+    printf abc >abc
+    run --help
+    [ "$rc" = 0 ] && grep -q '^Usage: quillsum \[OPTION\]... \[FILE\]...' stdout.bin || fail "--help"
+    run --version
+    [ "$rc" = 0 ] && grep -q '^quillsum (quillmark) [0-9]' stdout.bin || fail "--version"
+    for c in "-x|invalid option -- 'x'" "--bogus|unrecognized option '--bogus'" \
+        "-j|option requires an argument -- 'j'" \
+        "-j0|invalid number of jobs: '0' (1 to 1024)" \
+        "--jobs=x|invalid number of jobs: 'x' (1 to 1024)" \
+        "--zero=1|option '--zero' doesn't allow an argument" \
+        "--quiet|the --quiet option is meaningful only when verifying identifiers" \
+        "--s|option '--s' is ambiguous; possibilities: '--status' '--strict'"; do
+        run abc "${c%%|*}"
+        E "${c#*|}"
+        want_err+="Try 'quillsum --help' for more information.$EOL"
+        expect 2
+    done
+    # Bundled, joined and separate values, abbreviations, options after operands.
+    run -zj2 abc --rec
+    expect_nul 0 abc
+    run abc --jobs 3 -- -j
+    T "$abc_id  abc$EOL"
+    E '-j: No such file or directory'
+    expect 2
+    ;;
+output_refused)
+    # A line that could not be written is never a success.
+    printf abc >abc
+    timeout 60 $emulator "$exe" abc >/dev/full 2>stderr.bin
+    rc=$?
+    : >stdout.bin
+    E 'write error'
+    expect 2
+    ;;
+pseudo_files)
+    need_posix "it has no /proc"
+    # Read until a read gives nothing: the true content, not the size of 0 procfs reports.
+    cat /proc/version >version
+    run /proc/version
+    L version /proc/version
+    expect 0
+    # A pipe is read as any file named on the command line.
+    run <(printf abc)
+    [ "$rc" = 0 ] && grep -q "^$abc_id  /dev/fd/" stdout.bin || fail "pipe: $(cat stdout.bin)"
+    ;;
+long_paths)
+    # Past MAX_PATH (260) in a walk and named directly.
+    deep=$(printf 'd%.0s' $(seq 120))/$(printf 'e%.0s' $(seq 120))
+    mkdir -p "T/$deep"
+    name="T/$deep/$(printf 'f%.0s' $(seq 60)).txt"
+    printf abc >"$name"
+    [ ${#name} -gt 260 ] || fail "the path is only ${#name} characters"
+    run -r T
+    T "$abc_id  $name$EOL"
+    expect 0
+    run "$name"
+    T "$abc_id  $name$EOL"
+    expect 0
+    ;;
+*)
+    fail "no such case"
+    ;;
+esac
+exit 0

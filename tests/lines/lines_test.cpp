@@ -1,0 +1,146 @@
+// Names on identifier lines: sha256sum's escaping, read back; UTF-8 as Unicode defines it;
+// NUL-ended name lists read in blocks.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "io/directory_listing.h"
+#include "io/input_stream.h"
+#include "lines/name_list.h"
+#include "lines/names.h"
+#include "support/utf8_vectors.h"
+
+namespace {
+
+TEST(Names, EscapedAsSha256sumAndReadBack) {
+    struct Row {
+        std::string Name;
+        bool Escaped;
+        std::string Written;
+    } rows[] = {
+        {"plain name", false, "plain name"},
+        {"back\\slash", true, "back\\\\slash"},
+        {"new\nline", true, "new\\nline"},
+        {"carriage\rreturn", true, "carriage\\rreturn"},
+        {"\\n literal", true, "\\\\n literal"},
+        {"tab\there", false, "tab\there"},
+        {std::string("nul\0inside", 10), false, std::string("nul\0inside", 10)},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(CX::Lines::NeedsEscape(row.Name), row.Escaped) << row.Written;
+        std::string written;
+        CX::Lines::AppendEscaped(written, row.Name);
+        EXPECT_EQ(written, row.Written);
+        std::string back;
+        ASSERT_TRUE(CX::Lines::Unescape(written, back)) << row.Written;
+        EXPECT_EQ(back, row.Name);
+    }
+    std::string out;
+    for (const char* bad : {"ends\\", "\\t", "\\x41"}) {
+        EXPECT_FALSE(CX::Lines::Unescape(bad, out)) << bad;
+    }
+}
+
+// The Unicode replacement rule decodes a sequence to U+FFFD exactly where it is not
+// well-formed; a row is valid when every U+FFFD it gives was spelt out in its input.
+TEST(Names, Utf8ValidityAgreesWithTheReplacementVectors) {
+    std::ifstream in(std::string(QUILLMARK_VECTORS_DIR) + "/utf8/replacement.tsv");
+    ASSERT_TRUE(in) << "missing vector file utf8/replacement.tsv";
+    std::string line;
+    int rows = 0;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::istringstream fields(line);
+        std::string name, inputHex, units;
+        std::getline(fields, name, '\t');
+        std::getline(fields, inputHex, '\t');
+        std::getline(fields, units);
+        const std::string input = CX::Test::BytesFromHex(inputHex);
+        std::size_t spelt = 0;
+        for (std::size_t at = 0; (at = input.find("\xEF\xBF\xBD", at)) != std::string::npos;
+             at += 3) {
+            ++spelt;
+        }
+        const std::vector<WCHAR> decoded = CX::Test::UnitsFromHex(units);
+        std::size_t replaced = 0;
+        for (const WCHAR unit : decoded) {
+            replaced += unit == 0xFFFD ? 1 : 0;
+        }
+        const bool valid = replaced == spelt;
+        EXPECT_EQ(CX::Lines::IsValidUtf8(input), valid) << name;
+        if (valid && input.find('\0') == std::string::npos) {
+            // And a name read from the system converts back to the same bytes.
+            std::vector<WCHAR> wide = decoded;
+            wide.push_back(0);
+            std::string narrow;
+            EXPECT_TRUE(CX::IO::WideToUtf8(wide.data(), narrow)) << name;
+            EXPECT_EQ(narrow, input) << name;
+        }
+        ++rows;
+    }
+    EXPECT_GT(rows, 50);
+    std::string narrow;
+    const WCHAR lone[] = {'a', 0xDC80, 'b', 0};
+    EXPECT_FALSE(CX::IO::WideToUtf8(lone, narrow));
+    EXPECT_EQ(narrow,
+              "a\xEF\xBF\xBD"
+              "b");
+}
+
+// A stream that hands out its text a few bytes per read, as a pipe may.
+class Trickle : public CX::IO::IInputStream {
+public:
+    Trickle(std::string text, std::uint32_t step) : m_text(std::move(text)), m_step(step) {}
+    CX::Status Read(void* pBuffer, std::uint32_t cBytes, std::uint32_t* pcRead) override {
+        CX::Status status;
+        const std::size_t n = std::min<std::size_t>({cBytes, m_step, m_text.size() - m_at});
+        std::memcpy(pBuffer, m_text.data() + m_at, n);
+        m_at += n;
+        *pcRead = static_cast<std::uint32_t>(n);
+        if (n == 0) {
+            status.Set(CX::StatusCode::EndOfData, "");
+        }
+        return status;
+    }
+    CX::Status Seek(std::uint64_t) override { return {}; }
+    CX::Status GetPosition(std::uint64_t*) override { return {}; }
+    CX::Status GetSize(std::uint64_t*) override { return {}; }
+    bool IsEndOfStream() override { return false; }
+    bool IsOpen() override { return true; }
+    const char* GetName() override { return "trickle"; }
+
+private:
+    std::string m_text;
+    std::uint32_t m_step;
+    std::size_t m_at = 0;
+};
+
+TEST(NameList, NamesAcrossReadsAndBlocks) {
+    const std::string longName(70000, 'x');  // longer than one block
+    const std::string list = std::string("a\0\0b c\0", 7) + longName + '\0' + "last";
+    for (const std::uint32_t step : {1u, 3u, 65536u, 200000u}) {
+        Trickle stream(list, step);
+        CX::Lines::NulNameReader reader(stream);
+        std::vector<std::string> names;
+        std::string name;
+        while (reader.Next(name)) {
+            names.push_back(name);
+        }
+        EXPECT_EQ(reader.Error(), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(names, (std::vector<std::string>{"a", "", "b c", longName, "last"}))
+            << "step " << step;
+    }
+    Trickle empty("", 1);
+    CX::Lines::NulNameReader reader(empty);
+    std::string name;
+    EXPECT_FALSE(reader.Next(name));
+}
+
+}  // namespace

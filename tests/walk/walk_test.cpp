@@ -1,0 +1,101 @@
+// The walk's order and reach: byte order of UTF-8 names at every level, depth first,
+// through a wide folder and a deep one.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir_test.h"
+#include "walk/walk.h"
+
+namespace {
+
+class Recorder : public CX::Walk::IWalkSink {
+public:
+    void File(const std::string& name, const std::string& openPath) override {
+        Files.push_back(name);
+        Opened.push_back(openPath);
+    }
+    void Problem(const std::string& name, const char* reason) override {
+        Problems.push_back(name + ": " + reason);
+    }
+    void Skipped(const std::string& name, const char* reason) override {
+        Problems.push_back(name + ": " + reason);
+    }
+    std::vector<std::string> Files;
+    std::vector<std::string> Opened;
+    std::vector<std::string> Problems;
+};
+
+class Walk : public CX::Testing::TempDirTest {};
+
+TEST_F(Walk, WideFolderInByteOrderOfUtf8Names) {
+    // Upper and lower case, digits, punctuation below '/', and names past ASCII, whose
+    // UTF-8 bytes sort above every ASCII byte (on Windows the system's UTF-16 order would
+    // put U+E000 above U+10000; byte order does not).
+    const std::vector<std::string> alphabet = {
+        "a", "B", "b", "0", "-", "+", "\xC3\xA9", "\xEE\x80\x80", "\xF0\x9F\x98\x80", "Z", "_"};
+    std::mt19937 random(12345);
+    std::vector<std::string> names;
+    std::vector<std::string> folded;  // Windows tells no case apart
+    while (names.size() < 1500) {
+        std::string name;
+        const int length = 1 + static_cast<int>(random() % 4);
+        for (int i = 0; i < length; ++i) {
+            name += alphabet[random() % alphabet.size()];
+        }
+        std::string lower = name;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+        if (std::find(folded.begin(), folded.end(), lower) != folded.end()) {
+            continue;
+        }
+        folded.push_back(lower);
+        names.push_back(name);
+        Write(name, name);
+    }
+    std::sort(names.begin(), names.end());  // std::string compares bytes as unsigned
+    const std::string root = reinterpret_cast<const char*>(m_dir.u8string().c_str());
+    std::vector<std::string> expected;
+    for (const std::string& name : names) {
+        expected.push_back(root + "/" + name);
+    }
+
+    Recorder recorder;
+    CX::Walk::TreeWalker walker(false);
+    walker.Walk(root, root, recorder);
+    EXPECT_EQ(recorder.Files, expected);
+    EXPECT_EQ(recorder.Opened, expected);
+    EXPECT_TRUE(recorder.Problems.empty());
+}
+
+TEST_F(Walk, DeepTreeDepthFirstWithoutRecursion) {
+    // Each level holds a file before and after its subfolder: "a" < "d" < "z".
+    std::filesystem::path path = m_dir;
+    std::string relative;
+    std::vector<std::string> expected;
+    std::vector<std::string> after;
+    for (int level = 0; level < 150; ++level) {
+        std::filesystem::create_directory(path / "d");
+        std::ofstream(path / "a") << level;
+        std::ofstream(path / "z") << level;
+        expected.push_back("T" + relative + "/a");
+        after.push_back("T" + relative + "/z");
+        path /= "d";
+        relative += "/d";
+    }
+    expected.insert(expected.end(), after.rbegin(), after.rend());
+
+    std::filesystem::current_path(m_dir);
+    Recorder recorder;
+    CX::Walk::TreeWalker walker(false);
+    walker.Walk("T", ".", recorder);
+    std::filesystem::current_path(std::filesystem::temp_directory_path());
+    EXPECT_EQ(recorder.Files, expected);
+}
+
+}  // namespace
