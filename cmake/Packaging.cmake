@@ -1,7 +1,9 @@
 # What is installed, and the three packages CPack makes of it (the package presets):
-#   DEB  quillmark_<version>_<arch>.deb        /usr/bin, a gzipped man page, Debian's docs
+#   DEB  quillmark_<version>_<arch>.deb        /usr/bin, gzipped man pages, Debian's docs
 #   TGZ  quillmark-<version>-linux-<cpu>.tar.gz  bin/, share/man/man1/, share/doc/quillmark/
-#   ZIP  quillmark-<version>-win64.zip         quillmark.exe, README.txt, LICENSE.txt
+#   ZIP  quillmark-<version>-win64.zip         quillmark.exe, quillsum.exe, README.txt,
+#                                              LICENSE.txt
+# Each package holds both programs, quillmark and quillsum, each with its man page.
 # A plain `cmake --install` gives what the tarball holds. The packages carry no time of the
 # build: dates come from SOURCE_DATE_EPOCH when it is set (CI sets it to the last
 # commit's time), else from a fixed one. cpack runs with that time in SOURCE_DATE_EPOCH
@@ -20,15 +22,18 @@ string(TIMESTAMP QUILLMARK_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 
 set(QUILLMARK_MAINTAINER "The quillmark authors <maintainers@users.noreply.c-seed-44fb6d01.example>")
 set(gen "${PROJECT_BINARY_DIR}/package-files")
-configure_file("${PROJECT_SOURCE_DIR}/quillmark.1.in" "${gen}/quillmark.1" @ONLY)
+set(programs quillmark quillsum)
+foreach(program IN LISTS programs)
+  configure_file("${PROJECT_SOURCE_DIR}/${program}.1.in" "${gen}/${program}.1" @ONLY)
+endforeach()
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 # Components, so that each package takes its own set (CPackOptions.cmake picks them):
-#   program  the executable (every package)
-#   manual   the man page, plain (tarball)
+#   program  the executables (every package)
+#   manual   the man pages, plain (tarball)
 #   doc      README and LICENSE (tarball; on Windows README.txt and LICENSE.txt, zip)
-#   debian   the man page and changelog gzipped with gzip -9n, and the machine-readable
+#   debian   the man pages and changelog gzipped with gzip -9n, and the machine-readable
 #            copyright file, as Debian wants them (.deb only, never a plain install)
 if(WIN32)
   # Notepad and the like want CR LF.
@@ -49,23 +54,27 @@ if(WIN32)
     set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
                  "${PROJECT_SOURCE_DIR}/${from}")
   endforeach()
-  install(TARGETS quillmark RUNTIME DESTINATION . COMPONENT program)
+  install(TARGETS ${programs} RUNTIME DESTINATION . COMPONENT program)
   install(FILES "${gen}/README.txt" "${gen}/LICENSE.txt" DESTINATION . COMPONENT doc)
 else()
-  install(TARGETS quillmark RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
-  install(FILES "${gen}/quillmark.1" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manual)
+  install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+  list(TRANSFORM programs APPEND .1 OUTPUT_VARIABLE pages)
+  list(TRANSFORM pages PREPEND "${gen}/" OUTPUT_VARIABLE plain_pages)
+  install(FILES ${plain_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT manual)
   install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT doc)
 
   configure_file("${PROJECT_SOURCE_DIR}/packaging/debian/changelog.in" "${gen}/changelog" @ONLY)
   set(gzipped)
-  foreach(file quillmark.1 changelog)
+  foreach(file ${pages} changelog)
     add_custom_command(OUTPUT "${gen}/${file}.gz"
                        COMMAND gzip -9nkf "${gen}/${file}"
                        DEPENDS "${gen}/${file}" VERBATIM)
     list(APPEND gzipped "${gen}/${file}.gz")
   endforeach()
   add_custom_target(quillmark_debian_files ALL DEPENDS ${gzipped})
-  install(FILES "${gen}/quillmark.1.gz" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+  list(TRANSFORM pages APPEND .gz OUTPUT_VARIABLE gzipped_pages)
+  list(TRANSFORM gzipped_pages PREPEND "${gen}/")
+  install(FILES ${gzipped_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT debian EXCLUDE_FROM_ALL)
   install(FILES "${gen}/changelog.gz" "${PROJECT_SOURCE_DIR}/packaging/debian/copyright"
                 README.md
@@ -75,13 +84,19 @@ endif()
 set(CPACK_PACKAGE_NAME quillmark)
 set(CPACK_PACKAGE_VENDOR "The quillmark authors")
 set(CPACK_PACKAGE_CONTACT "${QUILLMARK_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "print the content identifier of a file")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "print or check content identifiers of files")
 set(CPACK_PACKAGE_DESCRIPTION
-    "quillmark reads one file and prints a single line that identifies its content:\n"
-    "the file's length and its SHA-256 digest, as 80 hexadecimal digits. The same\n"
-    "bytes always give the same line, whatever the file is called or where it is,\n"
-    "so the line can name, compare and de-duplicate files. The tool writes no file,\n"
-    "prints nothing on standard error and tells each failure by its exit code.")
+    "A content identifier is a single line that identifies a file's content: the\n"
+    "file's length and its SHA-256 digest, as 80 hexadecimal digits. The same bytes\n"
+    "always give the same line, whatever the file is called or where it is, so the\n"
+    "line can name, compare and de-duplicate files.\n"
+    "\n"
+    "quillmark prints the identifier of one file. It writes nothing on standard\n"
+    "error and tells each failure by its exit code.\n"
+    "\n"
+    "quillsum prints the identifiers of many files and whole trees, on all\n"
+    "processors, in the line format of sha256sum, and checks files against such\n"
+    "lists.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Same commit, same bytes: the tree is copied into another folder (a path of another
 # length, so that no padded field hides a difference) and built there as well, then
-# quillmark.exe, the Linux release binary and the three packages must equal those of this
-# tree byte for byte. Neither the build folder nor the time of the build may reach them.
-# Builds this tree's release preset when needed, and the mingw preset's quillmark.exe
-# when it is not there yet.
+# quillmark.exe and quillsum.exe, the Linux release binaries and the three packages must
+# equal those of this tree byte for byte. Neither the build folder nor the time of the
+# build may reach them. Builds this tree's release preset when needed, and the mingw
+# preset's two programs when they are not there yet.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 here=$PWD
@@ -29,7 +29,7 @@ build() {  # build <tree> <package folder>: release and Windows builds, then pac
         cmake --preset release >/dev/null
         cmake --build --preset release
         cmake --preset mingw >/dev/null
-        cmake --build --preset mingw --target quillmark
+        cmake --build --preset mingw --target quillmark quillsum
         for preset in deb tgz win64-zip; do
             cpack --preset "$preset" -B "$packages" >/dev/null
         done
@@ -48,8 +48,10 @@ same() {  # same <file in this tree> <file in the copy>
         failed=1
     fi
 }
-same "$here/build/release/quillmark" "$other/build/release/quillmark"
-same "$here/build/mingw/quillmark.exe" "$other/build/mingw/quillmark.exe"
+for program in quillmark quillsum; do
+    same "$here/build/release/$program" "$other/build/release/$program"
+    same "$here/build/mingw/$program.exe" "$other/build/mingw/$program.exe"
+done
 for package in "$scratch"/packages-here/*.{deb,tar.gz,zip}; do
     same "$package" "$scratch/packages-other/${package##*/}"
 done

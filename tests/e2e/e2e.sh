@@ -330,40 +330,6 @@ fault_no_hash_context)
     QUILLMARK_FAIL_NOTHROW_NEW=1 run_exe "$fault_exe" abc
     expect 4 ""
     ;;
-many_files_recipe)
-    # The README's one-line recipe for a whole tree, run as written, with this build as
-    # the quillmark on PATH: one line per file, each the file's identifier (sha256sum and
-    # the length) and its path, whatever the name and however xargs splits the work.
-    need_posix "the recipe is for a POSIX shell"
-    recipe=$(sed -n '/^## Identify many files/,/^## /p' "$here/../../README.md" | grep '^find ')
-    [ "$(wc -l <<<"$recipe")" = 1 ] || fail "no single find recipe in the README: $recipe"
-    mkdir bin tree
-    if [ -n "$emulator" ]; then
-        printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$emulator" "$exe" >bin/quillmark
-        chmod +x bin/quillmark
-    else
-        ln -s "$exe" bin/quillmark
-    fi
-    names=(plain 'with space' '-dash' "it's" '100%' 'caf\xc3\xa9' 'sub/a b/deep' 'sub/"q"')
-    for ((i = 0; i < 100; i++)); do names+=("many/f$i"); done
-    : >expected
-    for name in "${names[@]}"; do
-        name=$(printf %b "$name")
-        mkdir -p "tree/$(dirname -- "$name")"
-        head -c $((RANDOM % 3000)) /dev/urandom >"tree/$name"
-        printf '%s  ./%s\n' "$(identifier_of "tree/$name")" "$name" >>expected
-    done
-    : >tree/empty
-    head -c 65537 /dev/urandom >tree/block_and_one
-    for name in empty block_and_one; do
-        printf '%s  ./%s\n' "$(identifier_of "tree/$name")" "$name" >>expected
-    done
-    (cd tree && PATH=$work/bin:$PATH bash -c "$recipe") >got 2>stderr.txt ||
-        fail "the recipe failed: $(cat stderr.txt)"
-    [ ! -s stderr.txt ] || fail "stderr not empty: $(cat stderr.txt)"
-    diff <(LC_ALL=C sort expected) <(LC_ALL=C sort got) >diff.txt ||
-        fail "lines differ (expected <, got >): $(head -n 20 diff.txt)"
-    ;;
 huge_sparse_file)
     # Just past 4 GiB, nearly all of it a hole: sizes, positions and the count are 64-bit,
     # so the count field shows 4 GiB + 3 and the digest is sha256sum's. sha256sum runs

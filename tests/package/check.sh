@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The three packages as a user gets them: made with the README's commands from an empty
 # package folder, the .deb put through lintian (no E: and no W: line), each package
-# unpacked into a scratch folder and its quillmark run on `abc` and on a missing file (the
-# .exe under Wine), and the packaged man pages rendered with `man -l`. The version each
-# package shows must be the project's.
+# unpacked into a scratch folder and its quillmark and quillsum run on `abc` and on a
+# missing file (the .exe files under Wine), and the packaged man pages rendered with
+# `man -l`, without a warning from groff. The version each package shows must be the
+# project's.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 here=$PWD
@@ -45,7 +46,7 @@ cd "$work"
 printf abc >abc
 abc_line=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD
 
-try() {  # try <eol> <command...>: quillmark on abc, then on a missing file
+try() {  # try <eol> <quillmark command...>: quillmark on abc, then on a missing file
     local eol=$1 rc
     shift
     rc=0
@@ -60,24 +61,45 @@ try() {  # try <eol> <command...>: quillmark on abc, then on a missing file
     echo "ran $*: abc and a missing file"
 }
 
-manual() {  # manual <page>: man renders it, with the project's version in its footer
-    local text
+try_sum() {  # try_sum <eol> <quillsum command...>: the same for quillsum, whose problems
+    local eol=$1 rc  # go to standard error
+    shift
+    rc=0
+    "$@" abc >out.bin 2>err.txt || rc=$?
+    [ "$rc" = 0 ] && [ ! -s err.txt ] && cmp -s out.bin <(printf '%s  abc%s' "$abc_line" "$eol") ||
+        fail "$* abc: exit $rc, printed '$(cat -A out.bin err.txt)'"
+    rc=0
+    "$@" missing >out.bin 2>err.txt || rc=$?
+    [ "$rc" = 2 ] && [ ! -s out.bin ] &&
+        cmp -s err.txt <(printf 'quillsum: missing: No such file or directory%s' "$eol") ||
+        fail "$* missing: exit $rc, printed '$(cat -A out.bin err.txt)'"
+    echo "ran $*: abc and a missing file"
+}
+
+manual() {  # manual <page>: man renders it, with the project's version in its footer,
+    local text warnings  # and groff has nothing to warn about
     text=$(MANWIDTH=80 man -P cat -l "$1" 2>&1) || fail "man -l $1: $text"
     grep -q "^NAME" <<<"$text" || fail "man -l $1 shows no NAME section"
     grep -q "quillmark $version" <<<"$text" || fail "man -l $1 shows no 'quillmark $version'"
+    warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l "$1" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "man --warnings -l $1: $warnings"
     echo "man -l renders $1"
 }
 
 mkdir root
 dpkg-deb -x "$here/$deb" root
 try $'\n' root/usr/bin/quillmark
+try_sum $'\n' root/usr/bin/quillsum
 manual root/usr/share/man/man1/quillmark.1.gz
+manual root/usr/share/man/man1/quillsum.1.gz
 
 mkdir tarball
 tar -xzf "$here/$tgz" -C tarball
 top=tarball/quillmark-${version}-linux-x86_64
 try $'\n' "$top/bin/quillmark"
+try_sum $'\n' "$top/bin/quillsum"
 manual "$top/share/man/man1/quillmark.1"
+manual "$top/share/man/man1/quillsum.1"
 for doc in README.md LICENSE; do
     cmp "$here/$doc" "$top/share/doc/quillmark/$doc" || fail "the tarball's $doc differs"
 done
@@ -90,14 +112,24 @@ tr -d '\r' <"$top/README.txt" | cmp -s - "$here/README.md" &&
     [ "$(grep -c $'\r$' "$top/README.txt")" = "$(wc -l <"$here/README.md")" ] ||
     fail "README.txt is not the README with CR LF line ends"
 [ "$(tr -d '\r' <"$top/LICENSE.txt")" = "$(cat "$here/LICENSE")" ] || fail "LICENSE.txt differs"
-# The version resource (UTF-16) and the manifest carry the project's version too.
-grep -qaF "version=\"$version.0\"" "$top/quillmark.exe" || fail "the manifest's version is not $version.0"
-strings -el "$top/quillmark.exe" >resource.txt
-for pair in "FileVersion $version.0" "ProductVersion $version" "ProductName quillmark"; do
-    grep -A1 -x "${pair% *}" resource.txt | grep -qx "${pair#* }" ||
-        fail "the version resource of quillmark.exe has no $pair"
-done
+# Each program's version resource (UTF-16) and manifest carry the project's version and
+# the program's own names.
+resources() {  # resources <program> <assembly name>
+    local exe=$top/$1.exe pair
+    [ -f "$exe" ] || fail "the zip holds no $1.exe"
+    grep -qaF "name=\"$2\" version=\"$version.0\"" "$exe" ||
+        fail "the manifest of $1.exe is not $2 version $version.0"
+    strings -el "$exe" >resource.txt
+    for pair in "FileVersion $version.0" "ProductVersion $version" "ProductName quillmark" \
+        "InternalName $1" "OriginalFilename $1.exe"; do
+        grep -A1 -x "${pair% *}" resource.txt | grep -qx "${pair#* }" ||
+            fail "the version resource of $1.exe has no $pair"
+    done
+}
+resources quillmark Corvantis.Sentrel.Quillmark
+resources quillsum Corvantis.Sentrel.Quillsum
 export WINEPREFIX=$here/build/mingw/wineprefix WINEDEBUG=-all LC_ALL=C.UTF-8
 try $'\r\n' /usr/lib/wine/wine64 "$top/quillmark.exe"
+try_sum $'\r\n' /usr/lib/wine/wine64 "$top/quillsum.exe"
 /usr/lib/wine/wineserver -k 2>/dev/null || true
 echo "packages good: $deb $tgz $zip"
