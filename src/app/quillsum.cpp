@@ -7,12 +7,14 @@
 #include <string>
 #include <thread>
 
+#include "check/check.h"
 #include "io/file_input_stream.h"
 #include "io/path_query.h"
 #include "io/std_input_stream.h"
 #include "lines/line_writer.h"
 #include "lines/name_list.h"
 #include "lines/names.h"
+#include "lines/quote.h"
 #include "lines/reasons.h"
 #include "options/options.h"
 #include "platform/path_rules.h"
@@ -29,6 +31,14 @@ enum ExitCode : int {
 using CX::Workers::Failure;
 using CX::Workers::JobKind;
 using CX::Workers::Slot;
+
+unsigned JobCount(const CX::Options::Options& options) {
+    if (options.Jobs != 0) {
+        return options.Jobs;
+    }
+    const unsigned processors = std::thread::hardware_concurrency();
+    return processors == 0 ? 1 : processors;
+}
 
 // The run in compute mode: finds the files, hands them to the pool, and prints what comes
 // back, in order, on the one thread that submits.
@@ -90,17 +100,22 @@ public:
             }
             stream = std::move(file);
         }
-        CX::Lines::NulNameReader reader(*stream);
+        CX::Lines::RecordReader reader(*stream, '\0');
         std::string name;
+        bool tooLong = false;
         std::uint64_t number = 0;
-        while (reader.Next(name)) {
+        while (reader.Next(name, tooLong)) {
             ++number;
-            if (name.empty()) {
-                Problem(list + ":" + std::to_string(number), "invalid zero-length file name");
+            const std::string where =
+                CX::Lines::QuoteName(list) + ":" + std::to_string(number) + ": ";
+            if (tooLong) {
+                Raw(where + CX::Lines::ReasonFor(ERROR_FILENAME_EXCED_RANGE));
+            } else if (name.empty()) {
+                Raw(where + "invalid zero-length file name");
             } else if (fromStdin && name == "-") {
-                Problem(list + ":" + std::to_string(number),
-                        "when reading file names from standard input, no file name of '-' "
-                        "allowed");
+                Raw(where +
+                    "when reading file names from standard input, no file name of "
+                    "'-' allowed");
             } else {
                 Operand(name);
             }
@@ -147,8 +162,12 @@ public:
             case JobKind::Note:
                 Report(slot.Name, slot.Reason, false);
                 return;
+            case JobKind::Text:
+                Fatal(slot.Name);
+                return;
             case JobKind::File:
             case JobKind::StandardInput:
+            case JobKind::Check:
                 break;
         }
         switch (slot.Result.What) {
@@ -169,20 +188,21 @@ public:
     }
 
 private:
-    static unsigned JobCount(const CX::Options::Options& options) {
-        if (options.Jobs != 0) {
-            return options.Jobs;
-        }
-        const unsigned processors = std::thread::hardware_concurrency();
-        return processors == 0 ? 1 : processors;
-    }
-
     void Message(JobKind kind, const std::string& name, const char* reason) {
         Slot& slot = m_pool.Next();
         slot.Kind = kind;
         slot.Name = name;
         slot.OpenPath.clear();
         slot.Reason = reason;
+        m_pool.Submit();
+    }
+
+    // An error whose text is made already, in its place among the results.
+    void Raw(const std::string& text) {
+        Slot& slot = m_pool.Next();
+        slot.Kind = JobKind::Text;
+        slot.Name = text;
+        slot.OpenPath.clear();
         m_pool.Submit();
     }
 
@@ -227,8 +247,18 @@ int main(int argc, char** argv) {
             break;
     }
     if (options.Check) {
-        CX::Lines::WriteMessage(stderr, "--check is not available in this build");
-        return ExitTrouble;
+        CX::Check::CheckOptions check;
+        check.Zero = options.Zero;
+        check.Quiet = options.Quiet;
+        check.Status = options.Status;
+        check.Strict = options.Strict;
+        check.Warn = options.Warn;
+        check.IgnoreMissing = options.IgnoreMissing;
+        check.FollowLinks = options.Dereference;
+        check.Jobs = JobCount(options);
+        check.HasTree = options.HasTree;
+        check.Tree = options.Tree;
+        return CX::Check::RunCheck(check, options.Operands);
     }
 
     ComputeRun run(options);

@@ -1,6 +1,7 @@
 #include "lines/line_writer.h"
 
 #include "lines/names.h"
+#include "lines/quote.h"
 
 namespace CX::Lines {
 
@@ -33,9 +34,17 @@ void LineWriter::Identifier(const std::uint8_t* pRecord, std::string_view name) 
 }
 
 void LineWriter::Verdict(std::string_view name, std::string_view verdict) {
-    if (!m_zero && NeedsEscape(name)) {
+    if (!m_zero && name.find('\n') != std::string_view::npos) {
         m_batch += '\\';
-        AppendEscaped(m_batch, name);
+        for (const char c : name) {
+            if (c == '\\') {
+                m_batch += "\\\\";
+            } else if (c == '\n') {
+                m_batch += "\\n";
+            } else {
+                m_batch += c;
+            }
+        }
     } else {
         m_batch += name;
     }
@@ -63,7 +72,7 @@ bool LineWriter::Flush() {
 
 void WriteProblem(std::FILE* pErr, std::string_view name, std::string_view reason) {
     std::string line = "quillsum: ";
-    AppendEscaped(line, name);
+    line += QuoteName(name);
     line += ": ";
     line += reason;
     line += '\n';

@@ -26,7 +26,9 @@ public:
     // the lines end in NUL.
     void Identifier(const std::uint8_t* pRecord, std::string_view name);
 
-    // "NAME: VERDICT", the name escaped (with its leading mark) like an identifier line's.
+    // "NAME: VERDICT", as sha256sum -c prints it: a name holding a line feed is marked with
+    // a leading backslash and its line feeds and backslashes escaped; any other name is
+    // written as it is. With NUL-ended lines nothing is escaped.
     void Verdict(std::string_view name, std::string_view verdict);
 
     // Hands the batch to the stream once it is large enough to be worth a write.
@@ -55,8 +57,8 @@ private:
     CX::Str::HexBinStr m_encoder{CX::Str::HexCase::Upper};
 };
 
-// One line on standard error: "quillsum: NAME: reason", the name escaped as on an
-// identifier line (without the mark) so that the message stays one line.
+// One line on standard error: "quillsum: NAME: reason", the name quoted as sha256sum quotes
+// it (see QuoteName), so that the message stays one line.
 void WriteProblem(std::FILE* pErr, std::string_view name, std::string_view reason);
 
 // One line on standard error: "quillsum: text".

@@ -98,17 +98,21 @@ bool Apply(Options& options, Id which, const std::string& value) {
         case Id::Check:
             options.Check = true;
             break;
+        // As in sha256sum, the last of --quiet, --status and --warn is the one that holds.
         case Id::Quiet:
             options.Quiet = true;
+            options.Status = options.Warn = false;
             break;
         case Id::Status:
             options.Status = true;
+            options.Quiet = options.Warn = false;
             break;
         case Id::Strict:
             options.Strict = true;
             break;
         case Id::Warn:
             options.Warn = true;
+            options.Quiet = options.Status = false;
             break;
         case Id::IgnoreMissing:
             options.IgnoreMissing = true;
@@ -267,6 +271,14 @@ Options Parse(int argc, char** argv) {
             return Refuse(options, std::string("the ") + option +
                                        " option is meaningful only when verifying identifiers");
         }
+    }
+    if (options.Check && options.HasFiles0From) {
+        return Refuse(options, "the --files0-from option cannot be combined with --check");
+    }
+    if (options.Check && options.Recursive) {
+        return Refuse(options,
+                      "the --recursive option cannot be combined with --check; "
+                      "--tree=DIR walks a tree");
     }
     if (options.HasFiles0From && !options.Operands.empty()) {
         return Refuse(options, "extra operand '" + options.Operands.front() +

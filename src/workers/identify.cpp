@@ -3,12 +3,22 @@
 #include "io/file_input_stream.h"
 #include "io/path_query.h"
 #include "io/std_input_stream.h"
+#include "lines/names.h"
 
 namespace CX::Workers {
 
 Identifier::Identifier() : m_buffer(new std::uint8_t[BlockSize]) {}
 
-void Identifier::IdentifyPath(const char* pPath, Outcome& outcome) {
+void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,
+                              const std::uint64_t* pExpectedLength) {
+    outcome.SizeDiffers = false;
+    if (!CX::Lines::IsValidUtf8(pPath)) {
+        // The path conversion would put U+FFFD in its place and open whatever file that
+        // names: never an identifier under a name that is not the file's.
+        outcome.What = Failure::Open;
+        outcome.Error = ERROR_NO_UNICODE_TRANSLATION;
+        return;
+    }
     CX::IO::FileInputStream stream(pPath);
     if (!stream.IsOpen()) {
         outcome.Error = stream.GetOpenError();
@@ -24,10 +34,20 @@ void Identifier::IdentifyPath(const char* pPath, Outcome& outcome) {
         }
         return;
     }
+    std::uint64_t size = 0;
+    // Only a disk file has a size that tells its length; anything else is read to its end.
+    if (pExpectedLength != nullptr && stream.GetSize(&size).IsSuccess() &&
+        size != *pExpectedLength) {
+        outcome.What = Failure::None;
+        outcome.Error = ERROR_SUCCESS;
+        outcome.SizeDiffers = true;
+        return;
+    }
     IdentifyStream(stream, outcome);
 }
 
 void Identifier::IdentifyStandardInput(Outcome& outcome) {
+    outcome.SizeDiffers = false;
     CX::IO::StdInputStream stream;
     IdentifyStream(stream, outcome);
 }

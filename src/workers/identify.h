@@ -21,6 +21,8 @@ enum class Failure : std::uint8_t {
 struct Outcome {
     Failure What = Failure::None;
     DWORD Error = ERROR_SUCCESS;
+    // With an expected length: the file's size already differs, and nothing was read.
+    bool SizeDiffers = false;
     std::uint8_t Record[CX::Hash::ContentDigest::RecordSize];
 };
 
@@ -39,8 +41,11 @@ public:
     Identifier(const Identifier&) = delete;
     Identifier& operator=(const Identifier&) = delete;
 
-    // The file at the NUL-terminated UTF-8 path, links followed.
-    void IdentifyPath(const char* pPath, Outcome& outcome);
+    // The file at the NUL-terminated UTF-8 path, links followed. With pExpectedLength, a
+    // file whose size already differs is not read at all (SizeDiffers): a long file listed
+    // with the wrong length fails at once.
+    void IdentifyPath(const char* pPath, Outcome& outcome,
+                      const std::uint64_t* pExpectedLength = nullptr);
     // The process's standard input.
     void IdentifyStandardInput(Outcome& outcome);
 

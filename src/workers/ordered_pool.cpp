@@ -40,7 +40,8 @@ void OrderedPool::Submit() {
     }
     std::unique_lock<std::mutex> lock(m_mutex);
     Slot& slot = At(m_submitted);
-    slot.Done = slot.Kind == JobKind::Problem || slot.Kind == JobKind::Note;
+    slot.Done =
+        slot.Kind == JobKind::Problem || slot.Kind == JobKind::Note || slot.Kind == JobKind::Text;
     ++m_submitted;
     m_work.notify_one();
     DeliverReady(lock);
@@ -115,8 +116,23 @@ void OrderedPool::Process(Slot& slot, Identifier& identifier) {
         case JobKind::StandardInput:
             identifier.IdentifyStandardInput(slot.Result);
             break;
+        case JobKind::Check: {
+            std::uint64_t length = 0;
+            for (int i = 7; i >= 0; --i) {
+                length = (length << 8) | slot.Expected[i];  // little-endian, as recorded
+            }
+            if (slot.Name == "-" && slot.OpenPath.empty()) {
+                identifier.IdentifyStandardInput(slot.Result);
+            } else {
+                identifier.IdentifyPath(
+                    slot.OpenPath.empty() ? slot.Name.c_str() : slot.OpenPath.c_str(), slot.Result,
+                    &length);
+            }
+            break;
+        }
         case JobKind::Problem:
         case JobKind::Note:
+        case JobKind::Text:
             break;
     }
 }

@@ -14,8 +14,10 @@ namespace CX::Workers {
 enum class JobKind : std::uint8_t {
     File,           // identify the file at OpenPath (or at Name when OpenPath is empty)
     StandardInput,  // identify standard input
+    Check,          // identify as File, against Expected: its length is checked first
     Problem,        // an error found before any reading: Name and Reason, nothing to do
     Note,           // a remark that is no error: Name and Reason, nothing to do
+    Text,           // anything else for the deliverer, in order: Name holds it
 };
 
 // One place in the window: what to do, and once done, what came of it.
@@ -24,6 +26,8 @@ struct Slot {
     std::string Name;      // as printed
     std::string OpenPath;  // as opened, when it differs from Name
     const char* Reason = "";
+    int Tag = 0;  // the deliverer's own mark, for Text
+    std::uint8_t Expected[CX::Hash::ContentDigest::RecordSize];
     Outcome Result;
     bool Done = false;  // guarded by the pool's lock
 };

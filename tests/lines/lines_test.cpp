@@ -11,8 +11,10 @@
 
 #include "io/directory_listing.h"
 #include "io/input_stream.h"
+#include "lines/list_parser.h"
 #include "lines/name_list.h"
 #include "lines/names.h"
+#include "lines/quote.h"
 #include "support/utf8_vectors.h"
 
 namespace {
@@ -122,25 +124,111 @@ private:
     std::size_t m_at = 0;
 };
 
-TEST(NameList, NamesAcrossReadsAndBlocks) {
+TEST(RecordReader, RecordsAcrossReadsAndBlocksAndTheLimit) {
     const std::string longName(70000, 'x');  // longer than one block
-    const std::string list = std::string("a\0\0b c\0", 7) + longName + '\0' + "last";
+    const std::string tooLong(300000, 'y');  // past the limit: read past, not kept
+    const std::string list =
+        std::string("a\0\0b c\0", 7) + longName + '\0' + tooLong + '\0' + "last";
     for (const std::uint32_t step : {1u, 3u, 65536u, 200000u}) {
         Trickle stream(list, step);
-        CX::Lines::NulNameReader reader(stream);
+        CX::Lines::RecordReader reader(stream, '\0');
         std::vector<std::string> names;
         std::string name;
-        while (reader.Next(name)) {
-            names.push_back(name);
+        bool over = false;
+        while (reader.Next(name, over)) {
+            names.push_back(over ? "<too long>" : name);
         }
         EXPECT_EQ(reader.Error(), static_cast<DWORD>(ERROR_SUCCESS));
-        EXPECT_EQ(names, (std::vector<std::string>{"a", "", "b c", longName, "last"}))
+        EXPECT_EQ(names, (std::vector<std::string>{"a", "", "b c", longName, "<too long>", "last"}))
             << "step " << step;
     }
     Trickle empty("", 1);
-    CX::Lines::NulNameReader reader(empty);
+    CX::Lines::RecordReader reader(empty, '\n');
     std::string name;
-    EXPECT_FALSE(reader.Next(name));
+    bool over = false;
+    EXPECT_FALSE(reader.Next(name, over));
+}
+
+// sha256sum 9.1's quoting of names in its messages, as it printed them (LC_ALL=C.UTF-8).
+TEST(Names, QuotedAsSha256sumQuotesThem) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"plain-name_1.txt", "plain-name_1.txt"},
+        {"a b", "'a b'"},
+        {"it's", "\"it's\""},
+        {"x\ny", "'x'$'\\n''y'"},
+        {"a\rb", "'a'$'\\r''b'"},
+        {"\xC3\xA9", "\xC3\xA9"},
+        {"~home", "'~home'"},
+        {"a~b", "a~b"},
+        {"#x", "'#x'"},
+        {"a#b", "a#b"},
+        {"a:b", "'a:b'"},
+        {"a=b", "'a=b'"},
+        {"{x}", "{x}"},
+        {"a\\b", "'a\\b'"},
+        {"\x01", "''$'\\001'"},
+        {"\xE9", "''$'\\351'"},
+        {"", "''"},
+        {"standard input", "'standard input'"},
+        {"a'b c", "\"a'b c\""},
+    };
+    for (const auto& [name, quoted] : rows) {
+        EXPECT_EQ(CX::Lines::QuoteName(name), quoted) << name;
+    }
+}
+
+// Lines as sha256sum -c 9.1 reads them; the end-to-end differential holds the rest.
+TEST(ListParser, LineForms) {
+    const std::string id(80, 'a');
+    const std::string upper(80, 'F');
+    struct Row {
+        std::string Line;
+        CX::Lines::ListLine Kind;
+        std::string Name;
+    } rows[] = {
+        {id + "  a", CX::Lines::ListLine::Entry, "a"},
+        {id + " *a", CX::Lines::ListLine::Entry, "a"},
+        {id + " a", CX::Lines::ListLine::Entry, "a"},
+        {id + "\ta", CX::Lines::ListLine::Entry, "a"},
+        {id + "   a", CX::Lines::ListLine::Entry, " a"},
+        {id + "  ", CX::Lines::ListLine::Entry, " "},
+        {" \t" + upper + "  a\r", CX::Lines::ListLine::Entry, "a"},
+        {"\\" + id + "  x\\\\y\\nz\\r", CX::Lines::ListLine::Entry, "x\\y\nz\r"},
+        {"\\" + id + "  x\\q", CX::Lines::ListLine::Malformed, ""},
+        {id + " ", CX::Lines::ListLine::Malformed, ""},
+        {id.substr(0, 64) + "  a", CX::Lines::ListLine::Malformed, ""},
+        {id + "a  a", CX::Lines::ListLine::Malformed, ""},
+        {std::string(79, 'a') + "g  a", CX::Lines::ListLine::Malformed, ""},
+        {"  ", CX::Lines::ListLine::Malformed, ""},
+        {"", CX::Lines::ListLine::Skipped, ""},
+        {"# comment", CX::Lines::ListLine::Skipped, ""},
+    };
+    for (const Row& row : rows) {
+        std::uint8_t record[40];
+        std::string name;
+        CX::Lines::ListFormat format = CX::Lines::ListFormat::Unknown;
+        EXPECT_EQ(CX::Lines::ParseListLine(row.Line, false, format, record, name), row.Kind)
+            << row.Line;
+        if (row.Kind == CX::Lines::ListLine::Entry) {
+            EXPECT_EQ(name, row.Name) << row.Line;
+            EXPECT_EQ(record[0], row.Line.find('F') != std::string::npos ? 0xFF : 0xAA);
+        }
+    }
+    // The first line fixes the form for the rest: after "ID  a", "ID a" is malformed; after
+    // "ID a", "ID  a" names " a".
+    std::uint8_t record[40];
+    std::string name;
+    CX::Lines::ListFormat format = CX::Lines::ListFormat::Unknown;
+    ASSERT_EQ(CX::Lines::ParseListLine(id + "  a", false, format, record, name),
+              CX::Lines::ListLine::Entry);
+    EXPECT_EQ(CX::Lines::ParseListLine(id + " a", false, format, record, name),
+              CX::Lines::ListLine::Malformed);
+    format = CX::Lines::ListFormat::Unknown;
+    ASSERT_EQ(CX::Lines::ParseListLine(id + " a", false, format, record, name),
+              CX::Lines::ListLine::Entry);
+    ASSERT_EQ(CX::Lines::ParseListLine(id + "  a", false, format, record, name),
+              CX::Lines::ListLine::Entry);
+    EXPECT_EQ(name, " a");
 }
 
 }  // namespace
