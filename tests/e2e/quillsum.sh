@@ -103,9 +103,10 @@ escaped_names)
     # With -z nothing is escaped and each line ends in NUL.
     run -z -- $'new\nline' 'back\slash'
     expect_nul 0 $'new\nline' 'back\slash'
-    # A message names the file on one line.
-    run $'no\nsuch'
-    E 'no\nsuch: No such file or directory'
+    # A message names the file on one line, quoted as sha256sum quotes it.
+    run $'no\nsuch' 'with space'
+    E "'no'\$'\\n''such': No such file or directory"
+    E "'with space': No such file or directory"
     expect 2
     ;;
 tree_order)
@@ -183,7 +184,7 @@ not_utf8)
     printf abc >$'caf\xef\xbf\xbd' # what the name would become through U+FFFD
     printf abc >T/$'caf\xef\xbf\xbd'
     run $'caf\xe9'
-    E $'caf\xe9: Invalid or incomplete multibyte or wide character'
+    E "'caf'\$'\\351': Invalid or incomplete multibyte or wide character"
     expect 2
     run -r T
     L T/$'caf\xef\xbf\xbd'
