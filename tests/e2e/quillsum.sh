@@ -19,6 +19,7 @@ cd "$work" || exit 1
 on_windows() { [[ $exe == *.exe ]]; }
 if on_windows; then EOL=$'\r\n'; else EOL=$'\n'; fi
 need_posix() { on_windows && { echo "skipped on Windows: $1"; exit $skip; }; }
+skip_because() { echo "skipped $1"; exit $skip; }
 
 # shellcheck source=e2e_lib.sh
 source "$here/e2e_lib.sh"
@@ -30,14 +31,17 @@ run() { timeout "${run_timeout:-60}" $emulator "$exe" "$@" >stdout.bin 2>stderr.
 want=''
 want_err=''
 L() {  # L <file> [<name>]: the line for file, printed under name, escaped as sha256sum does
-    local name=${2-$1} mark='' b='\'
+    Lid "$(identifier_of "$1")" "${2-$1}"
+}
+Lid() {  # Lid <identifier> <name>: the same line, for an identifier found already
+    local name=$2 mark='' b='\'
     if [[ $name == *[$'\\\n\r']* ]]; then
         mark=$b
         name=${name//"$b"/"$b$b"}
         name=${name//$'\n'/"${b}n"}
         name=${name//$'\r'/"${b}r"}
     fi
-    want+="$mark$(identifier_of "$1")  $name$EOL"
+    want+="$mark$1  $name$EOL"
 }
 E() { want_err+="quillsum: $1$EOL"; }
 T() { want+="$1"; }
@@ -291,6 +295,67 @@ long_paths)
     expect 0
     run "$name"
     T "$abc_id  $name$EOL"
+    expect 0
+    ;;
+readme_tree_and_duplicates)
+    # The README's tree and duplicate recipes as printed there. Two groups, of 4 and of 5
+    # bytes (the length leads the identifier, so sort puts the 4-byte group first), a
+    # 4-byte file of other content and a file of its own, which no group holds.
+    mkdir -p D/sub D/x
+    for f in D/a.txt D/sub/b.txt; do printf same >"$f"; done
+    for f in D/sub/c D/x/copy; do printf other >"$f"; done
+    printf sane >D/sub/lookalike
+    printf unique >D/unique
+    # The same bytes as the first group, under a name that is escaped: outside any group.
+    on_windows || printf same >'D/back\slash'
+    run -r D
+    L D/a.txt; on_windows || L 'D/back\slash'
+    L D/sub/b.txt; L D/sub/c; L D/sub/lookalike; L D/unique; L D/x/copy
+    expect 0
+    timeout 60 $emulator "$exe" -r D 2>stderr.bin | LC_ALL=C sort | uniq -w80 -D >stdout.bin
+    rc=${PIPESTATUS[0]}
+    L D/a.txt; L D/sub/b.txt; L D/sub/c; L D/x/copy
+    expect 0
+    # With -z nothing is escaped, and every name with the same bytes is in its group.
+    timeout 60 $emulator "$exe" -r -z D 2>stderr.bin | LC_ALL=C sort -z |
+        uniq -z -w80 -D >stdout.bin
+    rc=${PIPESTATUS[0]}
+    if on_windows; then
+        expect_nul 0 D/a.txt D/sub/b.txt D/sub/c D/x/copy
+    else
+        expect_nul 0 D/a.txt 'D/back\slash' D/sub/b.txt D/sub/c D/x/copy
+    fi
+    ;;
+readme_find_files0)
+    # The README's find recipe: exactly the files find selects, in its order, whatever
+    # their names hold.
+    mkdir -p 'D/with space' D/-dash
+    for f in 'D/with space/a b.iso' D/-dash/-x.iso D/$'\xc3\xa9t\xc3\xa9.iso' D/notes.txt; do
+        printf '%s' "$f" >"$f"
+    done
+    n=3
+    on_windows || { printf nl >D/$'new\nline.iso' && n=4; }
+    find D -name '*.iso' -print0 >names.bin
+    [ "$(tr -cd '\0' <names.bin | wc -c)" = $n ] || fail "find selected: $(tr '\0' '|' <names.bin)"
+    find D -name '*.iso' -print0 |
+        timeout 60 $emulator "$exe" --files0-from=- >stdout.bin 2>stderr.bin
+    rc=$?
+    while IFS= read -r -d '' f; do L "$f"; done <names.bin
+    expect 0
+    ;;
+readme_windows_tree)
+    # The README's PowerShell line, `quillsum.exe -r C:\Data > list.txt`, on the work
+    # folder's full path in Wine's Z: drive, typed with backslashes. PowerShell itself
+    # cannot run here, so what it does to the bytes is not seen.
+    on_windows || skip_because "on Linux: a backslash is a byte of a name there"
+    mkdir -p Data/sub
+    printf abc >Data/a.txt
+    printf 'x y' >Data/sub/file.txt
+    run -r "Z:${work//\//\\}\\Data"
+    L Data/a.txt "Z:$work/Data/a.txt"; L Data/sub/file.txt "Z:$work/Data/sub/file.txt"
+    expect 0
+    run -r "Z:$work/Data"
+    L Data/a.txt "Z:$work/Data/a.txt"; L Data/sub/file.txt "Z:$work/Data/sub/file.txt"
     expect 0
     ;;
 *)
