@@ -358,6 +358,56 @@ readme_windows_tree)
     L Data/a.txt "Z:$work/Data/a.txt"; L Data/sub/file.txt "Z:$work/Data/sub/file.txt"
     expect 0
     ;;
+many_hosts_parallel)
+    # The README's many-hosts recipe with -S : (this machine, without ssh: no other host
+    # is reached from here). parallel starts `quillsum` by name, so the built binary's
+    # folder goes first on the PATH.
+    on_windows && skip_because "under Wine: parallel starts quillsum by name, as a Linux program"
+    [ -z "$emulator" ] || skip_because "under qemu: parallel starts quillsum by name, without qemu"
+    parallel --version 2>/dev/null | grep '^GNU parallel' >/dev/null ||
+        skip_because "GNU parallel is missing (Debian: parallel; tests/install_deps.sh installs it)"
+    [ "${exe##*/}" = quillsum ] || fail "parallel needs the program named quillsum: ${exe##*/}"
+    # parallel keeps its files in the work folder, and its citation notice is silenced.
+    mkdir parallel tmp
+    export PATH="${exe%/*}:$PATH" PARALLEL_HOME="$work/parallel" TMPDIR="$work/tmp"
+    export PARALLEL=--will-cite
+    # 4,504 files, so that three chunks are made, with awkward names among them.
+    for d in a 'with space' -dash; do
+        mkdir -p "T/$d"
+        for i in $(seq 1500); do printf '%s' "$i" >"T/$d/$i"; done
+    done
+    for f in T/-lead T/$'\xc3\xa9t\xc3\xa9' 'T/sp ace' T/$'new\nline'; do
+        printf '%s' "$f" >"$f"
+    done
+    # A full path, as the README asks: over ssh a host would start in its login folder.
+    dir="$work/T"
+    find "$dir" -type f -print0 >names.bin
+    n=$(tr -cd '\0' <names.bin | wc -c)
+    [ "$n" = 4504 ] || fail "find lists $n files"
+    find "$dir" -type f -print0 | parallel --pipe --recend '\0' -N 2000 -k -S : \
+        'quillsum --files0-from=-' >stdout.bin 2>stderr.bin
+    rc=$?
+    # One line per file, in find's order; compared here, as expect's message would print
+    # all of them.
+    identifiers_of0 names.bin >ids
+    exec 3<ids
+    while IFS= read -r -d '' f; do IFS= read -r id <&3 && Lid "$id" "$f"; done <names.bin
+    printf %s "$want" >want.txt
+    [ "$rc" = 0 ] && [ ! -s stderr.bin ] || fail "exit code $rc; stderr: $(head -3 stderr.bin)"
+    cmp -s stdout.bin want.txt || fail "the list differs: $(diff want.txt stdout.bin | head -5)"
+    mv stdout.bin list
+    # It checks clean: every line `NAME: OK`, as sha256sum -c prints them for the same
+    # list without the lengths.
+    sed -E 's/^(\\?)[0-9A-F]{16}/\1/' list | sha256sum -c - >oracle.txt ||
+        fail "sha256sum -c: $(grep -v ': OK$' oracle.txt | head -3)"
+    run -c list
+    if [ "$rc" = 2 ] && grep -qx 'quillsum: --check is not available in this build' stderr.bin; then
+        echo "skipped: this build has no check mode; the list itself was right"
+        exit $skip
+    fi
+    [ "$rc" = 0 ] && [ ! -s stderr.bin ] || fail "-c: exit code $rc; stderr: $(head -3 stderr.bin)"
+    cmp -s stdout.bin oracle.txt || fail "-c differs: $(diff oracle.txt stdout.bin | head -5)"
+    ;;
 *)
     fail "no such case"
     ;;
