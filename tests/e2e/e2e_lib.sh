@@ -32,3 +32,12 @@ identifier_of() {
     # From standard input: sha256sum marks a line whose name it escapes with a backslash.
     sha256sum <"$1" | cut -c1-64 | tr a-f A-F
 }
+
+# identifiers_of0 <list>: the same, one line each for the files of a NUL-ended list, in its
+# order, from one stat and one sha256sum run over them all (an escaped line's digest too).
+identifiers_of0() {
+    paste -d '\0' \
+        <(xargs -0 stat --printf '%s\n' -- <"$1" | xargs printf '%016X\n' |
+            sed -E 's/(..)(..)(..)(..)(..)(..)(..)(..)/\8\7\6\5\4\3\2\1/') \
+        <(xargs -0 sha256sum -- <"$1" | sed -E 's/^\\?([0-9a-f]{64}) .*/\1/' | tr a-f A-F)
+}

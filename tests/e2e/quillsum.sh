@@ -19,6 +19,7 @@ cd "$work" || exit 1
 on_windows() { [[ $exe == *.exe ]]; }
 if on_windows; then EOL=$'\r\n'; else EOL=$'\n'; fi
 need_posix() { on_windows && { echo "skipped on Windows: $1"; exit $skip; }; }
+skip_because() { echo "skipped $1"; exit $skip; }
 
 # shellcheck source=e2e_lib.sh
 source "$here/e2e_lib.sh"
@@ -30,14 +31,17 @@ run() { timeout "${run_timeout:-60}" $emulator "$exe" "$@" >stdout.bin 2>stderr.
 want=''
 want_err=''
 L() {  # L <file> [<name>]: the line for file, printed under name, escaped as sha256sum does
-    local name=${2-$1} mark='' b='\'
+    Lid "$(identifier_of "$1")" "${2-$1}"
+}
+Lid() {  # Lid <identifier> <name>: the same line, for an identifier found already
+    local name=$2 mark='' b='\'
     if [[ $name == *[$'\\\n\r']* ]]; then
         mark=$b
         name=${name//"$b"/"$b$b"}
         name=${name//$'\n'/"${b}n"}
         name=${name//$'\r'/"${b}r"}
     fi
-    want+="$mark$(identifier_of "$1")  $name$EOL"
+    want+="$mark$1  $name$EOL"
 }
 E() { want_err+="quillsum: $1$EOL"; }
 T() { want+="$1"; }
@@ -293,6 +297,117 @@ long_paths)
     run "$name"
     T "$abc_id  $name$EOL"
     expect 0
+    ;;
+readme_tree_and_duplicates)
+    # The README's tree and duplicate recipes as printed there. Two groups, of 4 and of 5
+    # bytes (the length leads the identifier, so sort puts the 4-byte group first), a
+    # 4-byte file of other content and a file of its own, which no group holds.
+    mkdir -p D/sub D/x
+    for f in D/a.txt D/sub/b.txt; do printf same >"$f"; done
+    for f in D/sub/c D/x/copy; do printf other >"$f"; done
+    printf sane >D/sub/lookalike
+    printf unique >D/unique
+    # The same bytes as the first group, under a name that is escaped: outside any group.
+    on_windows || printf same >'D/back\slash'
+    run -r D
+    L D/a.txt; on_windows || L 'D/back\slash'
+    L D/sub/b.txt; L D/sub/c; L D/sub/lookalike; L D/unique; L D/x/copy
+    expect 0
+    timeout 60 $emulator "$exe" -r D 2>stderr.bin | LC_ALL=C sort | uniq -w80 -D >stdout.bin
+    rc=${PIPESTATUS[0]}
+    L D/a.txt; L D/sub/b.txt; L D/sub/c; L D/x/copy
+    expect 0
+    # With -z nothing is escaped, and every name with the same bytes is in its group.
+    timeout 60 $emulator "$exe" -r -z D 2>stderr.bin | LC_ALL=C sort -z |
+        uniq -z -w80 -D >stdout.bin
+    rc=${PIPESTATUS[0]}
+    if on_windows; then
+        expect_nul 0 D/a.txt D/sub/b.txt D/sub/c D/x/copy
+    else
+        expect_nul 0 D/a.txt 'D/back\slash' D/sub/b.txt D/sub/c D/x/copy
+    fi
+    ;;
+readme_find_files0)
+    # The README's find recipe: exactly the files find selects, in its order, whatever
+    # their names hold.
+    mkdir -p 'D/with space' D/-dash
+    for f in 'D/with space/a b.iso' D/-dash/-x.iso D/$'\xc3\xa9t\xc3\xa9.iso' D/notes.txt; do
+        printf '%s' "$f" >"$f"
+    done
+    n=3
+    on_windows || { printf nl >D/$'new\nline.iso' && n=4; }
+    find D -name '*.iso' -print0 >names.bin
+    [ "$(tr -cd '\0' <names.bin | wc -c)" = $n ] || fail "find selected: $(tr '\0' '|' <names.bin)"
+    find D -name '*.iso' -print0 |
+        timeout 60 $emulator "$exe" --files0-from=- >stdout.bin 2>stderr.bin
+    rc=$?
+    while IFS= read -r -d '' f; do L "$f"; done <names.bin
+    expect 0
+    ;;
+readme_windows_tree)
+    # The README's PowerShell line, `quillsum.exe -r C:\Data > list.txt`, on the work
+    # folder's full path in Wine's Z: drive, typed with backslashes. PowerShell itself
+    # cannot run here, so what it does to the bytes is not seen.
+    on_windows || skip_because "on Linux: a backslash is a byte of a name there"
+    mkdir -p Data/sub
+    printf abc >Data/a.txt
+    printf 'x y' >Data/sub/file.txt
+    run -r "Z:${work//\//\\}\\Data"
+    L Data/a.txt "Z:$work/Data/a.txt"; L Data/sub/file.txt "Z:$work/Data/sub/file.txt"
+    expect 0
+    run -r "Z:$work/Data"
+    L Data/a.txt "Z:$work/Data/a.txt"; L Data/sub/file.txt "Z:$work/Data/sub/file.txt"
+    expect 0
+    ;;
+many_hosts_parallel)
+    # The README's many-hosts recipe with -S : (this machine, without ssh: no other host
+    # is reached from here). parallel starts `quillsum` by name, so the built binary's
+    # folder goes first on the PATH.
+    on_windows && skip_because "under Wine: parallel starts quillsum by name, as a Linux program"
+    [ -z "$emulator" ] || skip_because "under qemu: parallel starts quillsum by name, without qemu"
+    parallel --version 2>/dev/null | grep '^GNU parallel' >/dev/null ||
+        skip_because "GNU parallel is missing (Debian: parallel; tests/install_deps.sh installs it)"
+    [ "${exe##*/}" = quillsum ] || fail "parallel needs the program named quillsum: ${exe##*/}"
+    # parallel keeps its files in the work folder, and its citation notice is silenced.
+    mkdir parallel tmp
+    export PATH="${exe%/*}:$PATH" PARALLEL_HOME="$work/parallel" TMPDIR="$work/tmp"
+    export PARALLEL=--will-cite
+    # 4,504 files, so that three chunks are made, with awkward names among them.
+    for d in a 'with space' -dash; do
+        mkdir -p "T/$d"
+        for i in $(seq 1500); do printf '%s' "$i" >"T/$d/$i"; done
+    done
+    for f in T/-lead T/$'\xc3\xa9t\xc3\xa9' 'T/sp ace' T/$'new\nline'; do
+        printf '%s' "$f" >"$f"
+    done
+    # A full path, as the README asks: over ssh a host would start in its login folder.
+    dir="$work/T"
+    find "$dir" -type f -print0 >names.bin
+    n=$(tr -cd '\0' <names.bin | wc -c)
+    [ "$n" = 4504 ] || fail "find lists $n files"
+    find "$dir" -type f -print0 | parallel --pipe --recend '\0' -N 2000 -k -S : \
+        'quillsum --files0-from=-' >stdout.bin 2>stderr.bin
+    rc=$?
+    # One line per file, in find's order; compared here, as expect's message would print
+    # all of them.
+    identifiers_of0 names.bin >ids
+    exec 3<ids
+    while IFS= read -r -d '' f; do IFS= read -r id <&3 && Lid "$id" "$f"; done <names.bin
+    printf %s "$want" >want.txt
+    [ "$rc" = 0 ] && [ ! -s stderr.bin ] || fail "exit code $rc; stderr: $(head -3 stderr.bin)"
+    cmp -s stdout.bin want.txt || fail "the list differs: $(diff want.txt stdout.bin | head -5)"
+    mv stdout.bin list
+    # It checks clean: every line `NAME: OK`, as sha256sum -c prints them for the same
+    # list without the lengths.
+    sed -E 's/^(\\?)[0-9A-F]{16}/\1/' list | sha256sum -c - >oracle.txt ||
+        fail "sha256sum -c: $(grep -v ': OK$' oracle.txt | head -3)"
+    run -c list
+    if [ "$rc" = 2 ] && grep -qx 'quillsum: --check is not available in this build' stderr.bin; then
+        echo "skipped: this build has no check mode; the list itself was right"
+        exit $skip
+    fi
+    [ "$rc" = 0 ] && [ ! -s stderr.bin ] || fail "-c: exit code $rc; stderr: $(head -3 stderr.bin)"
+    cmp -s stdout.bin oracle.txt || fail "-c differs: $(diff oracle.txt stdout.bin | head -5)"
     ;;
 *)
     fail "no such case"
