@@ -249,6 +249,30 @@ other_system_lists)
             fail "$list: exit code $rc, '$(cat out err)'"
     done
     ;;
+readme_check_example)
+    # The README's worked example, with a home and a backup folder of the test's own in
+    # place of ~ and /media/backup.
+    mkdir -p home media/backup
+    cd home || exit 1
+    mkdir -p photos/2024 photos/2025
+    printf 'sand and sea' >photos/2024/beach.jpg
+    printf 'ridges of sand' >photos/2024/dunes.jpg
+    printf 'white' >photos/2025/snow.jpg
+    quillsum -r photos > photos.list
+    cp -r photos ../media/backup/
+    cd ../media/backup && printf 'ridges of sane' >photos/2024/dunes.jpg &&
+        printf 'melt' >photos/2025/thaw.jpg || exit 1
+    quillsum -c ../../home/photos.list --tree=photos >out.raw 2>err.raw
+    rc=$?
+    strip_cr <out.raw >out && strip_cr <err.raw >err
+    printf '%s\n' 'photos/2024/beach.jpg: OK' 'photos/2024/dunes.jpg: FAILED' \
+        'photos/2025/snow.jpg: OK' 'photos/2025/thaw.jpg: NEW' >want
+    printf '%s\n' 'quillsum: WARNING: 1 computed identifier did NOT match' \
+        'quillsum: WARNING: 1 file in the tree is not listed' >want_err
+    cmp -s want out || fail "stdout '$(cat out)'"
+    cmp -s want_err err || fail "stderr '$(cat err)'"
+    [ "$rc" = 1 ] || fail "exit code $rc"
+    ;;
 *)
     fail "no such case"
     ;;
