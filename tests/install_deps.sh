@@ -17,6 +17,8 @@ have_cmd sha256sum || missing+=(coreutils)
 have_cmd strace || missing+=(strace)
 # GNU parallel, for quillsum's many-hosts recipe (moreutils has a parallel of its own).
 parallel --version 2>/dev/null | grep '^GNU parallel' >/dev/null || missing+=(parallel)
+# tmux, a real terminal for the progress line.
+have_cmd tmux || missing+=(tmux)
 # The fuzz and memory stages: clang with its libFuzzer and sanitizer runtimes, valgrind.
 have_cmd clang++ || missing+=(clang)
 compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||

@@ -14,6 +14,7 @@
 #include "lines/line_writer.h"
 #include "lines/name_list.h"
 #include "lines/names.h"
+#include "lines/progress.h"
 #include "lines/quote.h"
 #include "lines/reasons.h"
 #include "options/options.h"
@@ -246,6 +247,8 @@ int main(int argc, char** argv) {
         case CX::Options::Options::Action::Run:
             break;
     }
+    // Before the workers start, and ended after they have.
+    CX::Lines::Progress progress(options.Progress);
     if (options.Check) {
         CX::Check::CheckOptions check;
         check.Zero = options.Zero;

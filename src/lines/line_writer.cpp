@@ -1,6 +1,7 @@
 #include "lines/line_writer.h"
 
 #include "lines/names.h"
+#include "lines/progress.h"
 #include "lines/quote.h"
 
 namespace CX::Lines {
@@ -55,8 +56,12 @@ void LineWriter::Verdict(std::string_view name, std::string_view verdict) {
 }
 
 void LineWriter::Write() {
-    if (!m_batch.empty() &&
-        std::fwrite(m_batch.data(), 1, m_batch.size(), m_pOut) != m_batch.size()) {
+    if (m_batch.empty()) {
+        return;
+    }
+    // Standard output may be the terminal the progress line is on.
+    const auto claim = Progress::ClaimStandardError();
+    if (std::fwrite(m_batch.data(), 1, m_batch.size(), m_pOut) != m_batch.size()) {
         m_failed = true;
     }
     m_batch.clear();
@@ -77,6 +82,7 @@ void WriteProblem(std::FILE* pErr, std::string_view name, std::string_view reaso
     line += reason;
     line += '\n';
     // One write, so that the line is never split by another writer of standard error.
+    const auto claim = Progress::ClaimStandardError();
     std::fwrite(line.data(), 1, line.size(), pErr);
 }
 
@@ -84,6 +90,7 @@ void WriteMessage(std::FILE* pErr, std::string_view text) {
     std::string line = "quillsum: ";
     line += text;
     line += '\n';
+    const auto claim = Progress::ClaimStandardError();
     std::fwrite(line.data(), 1, line.size(), pErr);
 }
 

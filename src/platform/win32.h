@@ -52,6 +52,10 @@
 //   count, the device as volume serial number and the inode as file index; no times.
 // - GetStdHandle gives the handles of descriptors 0, 1 and 2 (null for one that is not
 //   open); another number fails with ERROR_INVALID_PARAMETER.
+// - GetConsoleMode succeeds (mode 0) only for a terminal (isatty(3)); anything else fails
+//   with ERROR_INVALID_HANDLE, as Windows fails it for what is no console.
+//   GetConsoleScreenBufferInfo gives the terminal's size (TIOCGWINSZ) as the buffer and
+//   its window; the cursor and attributes are 0.
 // - GetLastError is per thread; the stand-in's calls set it only when they fail.
 // - HeapAlloc with flags 0 is malloc (null on failure, last error untouched); HeapFree is
 //   free.
@@ -138,6 +142,28 @@ struct BY_HANDLE_FILE_INFORMATION {
     DWORD nFileIndexLow;
 };
 using LPBY_HANDLE_FILE_INFORMATION = BY_HANDLE_FILE_INFORMATION*;
+
+using SHORT = std::int16_t;
+using WORD = std::uint16_t;
+
+struct COORD {
+    SHORT X;
+    SHORT Y;
+};
+struct SMALL_RECT {
+    SHORT Left;
+    SHORT Top;
+    SHORT Right;
+    SHORT Bottom;
+};
+struct CONSOLE_SCREEN_BUFFER_INFO {
+    COORD dwSize;
+    COORD dwCursorPosition;
+    WORD wAttributes;
+    SMALL_RECT srWindow;
+    COORD dwMaximumWindowSize;
+};
+using PCONSOLE_SCREEN_BUFFER_INFO = CONSOLE_SCREEN_BUFFER_INFO*;
 
 enum FINDEX_INFO_LEVELS { FindExInfoStandard = 0, FindExInfoBasic = 1 };
 enum FINDEX_SEARCH_OPS { FindExSearchNameMatch = 0 };
@@ -227,6 +253,9 @@ BOOL FindClose(HANDLE hFindFile);
 DWORD GetFileAttributesW(LPCWSTR lpFileName);
 BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 HANDLE GetStdHandle(DWORD nStdHandle);
+BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
+BOOL GetConsoleScreenBufferInfo(HANDLE hConsoleOutput,
+                                PCONSOLE_SCREEN_BUFFER_INFO lpConsoleScreenBufferInfo);
 
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);

@@ -4,6 +4,7 @@
 #include "io/path_query.h"
 #include "io/std_input_stream.h"
 #include "lines/names.h"
+#include "lines/progress.h"
 
 namespace CX::Workers {
 
@@ -18,6 +19,9 @@ void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,
         outcome.What = Failure::Open;
         outcome.Error = ERROR_NO_UNICODE_TRANSLATION;
         return;
+    }
+    if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
+        progress->Started(pPath);
     }
     CX::IO::FileInputStream stream(pPath);
     if (!stream.IsOpen()) {
@@ -79,6 +83,12 @@ void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) 
             outcome.What = Failure::Digest;
             return;
         }
+        if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
+            progress->Read(cRead);
+        }
+    }
+    if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
+        progress->Finished();
     }
     if (!m_digest.Final(outcome.Record).IsSuccess()) {
         outcome.What = Failure::Digest;

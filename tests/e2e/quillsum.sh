@@ -405,6 +405,43 @@ many_hosts_parallel)
     [ "$rc" = 0 ] && [ ! -s stderr.bin ] || fail "-c: exit code $rc; stderr: $(head -3 stderr.bin)"
     cmp -s stdout.bin oracle.txt || fail "-c differs: $(diff oracle.txt stdout.bin | head -5)"
     ;;
+progress)
+    # --progress draws only on a terminal: not into a file.
+    printf abc >abc
+    run --progress abc
+    T "$abc_id  abc$EOL"
+    expect 0
+    # In a real terminal (a tmux pane 50 columns wide): a FIFO fed slowly keeps the run
+    # going; the line shows files, bytes, the rate and the end of the long name, within the
+    # width; an error line erases it first; and it is gone at the end.
+    need_posix "the terminal is a tmux pane on Linux"
+    [ -z "$emulator" ] || { echo "skipped under an emulator: tmux runs the build machine's programs"; exit $skip; }
+    command -v tmux >/dev/null || { echo "skipped: no tmux (Debian package tmux)"; exit $skip; }
+    long=slow-$(printf 'n%.0s' $(seq 60))
+    mkfifo "$long"
+    export TMUX_TMPDIR=$work
+    tmux new-session -d -s progress -x 50 -y 10 || fail "tmux did not start"
+    trap 'tmux kill-server 2>/dev/null; rm -rf "$work"' EXIT
+    tmux send-keys -t progress "cd '$work' && '$exe' --progress -j1 '$long' missing >out 2>/dev/tty; echo END-\$?" Enter
+    { for i in $(seq 1 30); do head -c 100000 /dev/zero; sleep 0.1; done >"$long"; } &
+    seen=''
+    for i in $(seq 1 25); do
+        sleep 0.1
+        seen=$(tmux capture-pane -t progress -p | grep -E '^0 files, [0-9.]+ [KM]iB, [0-9.]+ [KM]iB/s  \.\.\.n+$' | head -1)
+        [ -n "$seen" ] && break
+    done
+    [ -n "$seen" ] || fail "no progress line: $(tmux capture-pane -t progress -p)"
+    [ ${#seen} -le 49 ] || fail "the line is wider than the pane: '$seen'"
+    wait
+    for i in $(seq 1 50); do
+        tmux capture-pane -t progress -p | grep -q '^END-' && break
+        sleep 0.1
+    done
+    screen=$(tmux capture-pane -t progress -p | grep -v '^$')
+    last=$(printf '%s\n' "$screen" | tail -2)
+    [ "$last" = "quillsum: missing: No such file or directory"$'\n'"END-2" ] ||
+        fail "the end of the screen: '$screen'"
+    ;;
 *)
     fail "no such case"
     ;;

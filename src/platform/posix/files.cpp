@@ -2,6 +2,7 @@
 // open file is ever null or INVALID_HANDLE_VALUE.
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -455,4 +456,36 @@ HANDLE GetStdHandle(DWORD nStdHandle) {
             return OpenFailed(ERROR_INVALID_PARAMETER);
     }
     return fcntl(fd, F_GETFD) < 0 ? nullptr : HandleFromFd(fd);
+}
+
+// Windows: whether the handle is a console; the stand-in's console is a terminal. The
+// mode reported is 0: no caller of ours reads it.
+BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode) {
+    const int fd = FdFromHandle(hConsoleHandle);
+    if (fd < 0 || isatty(fd) == 0) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    if (lpMode != nullptr) {
+        *lpMode = 0;
+    }
+    return TRUE;
+}
+
+// Windows: the console's buffer and visible window; here the terminal's rows and columns,
+// which are both.
+BOOL GetConsoleScreenBufferInfo(HANDLE hConsoleOutput,
+                                PCONSOLE_SCREEN_BUFFER_INFO lpConsoleScreenBufferInfo) {
+    const int fd = FdFromHandle(hConsoleOutput);
+    struct winsize size;
+    if (fd < 0 || lpConsoleScreenBufferInfo == nullptr || ioctl(fd, TIOCGWINSZ, &size) != 0) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    CONSOLE_SCREEN_BUFFER_INFO& info = *lpConsoleScreenBufferInfo;
+    info = CONSOLE_SCREEN_BUFFER_INFO{};
+    info.dwSize.X = static_cast<SHORT>(size.ws_col);
+    info.dwSize.Y = static_cast<SHORT>(size.ws_row);
+    info.srWindow.Right = static_cast<SHORT>(size.ws_col > 0 ? size.ws_col - 1 : 0);
+    info.srWindow.Bottom = static_cast<SHORT>(size.ws_row > 0 ? size.ws_row - 1 : 0);
+    info.dwMaximumWindowSize = info.dwSize;
+    return TRUE;
 }
