@@ -53,11 +53,20 @@ HANDLE OpenFailed(DWORD error) {
 
 // File systems whose files report a size (mostly 0) that says nothing of what a read
 // delivers: the kernel makes the text up as it is read.
-bool SizeIsMadeUp(int fd) {
+bool SizeIsMadeUp(int fd, dev_t device) {
+    // A tree is mostly one file system: the answer for the last device this thread asked
+    // about is kept, so that a tree's files cost no fstatfs each.
+    thread_local dev_t t_device = 0;
+    thread_local bool t_known = false;
+    thread_local bool t_madeUp = false;
+    if (t_known && t_device == device) {
+        return t_madeUp;
+    }
     struct statfs sfs;
     if (fstatfs(fd, &sfs) != 0) {
         return false;
     }
+    bool madeUp;
     switch (static_cast<std::uint32_t>(sfs.f_type)) {
         case 0x9fa0u:      // procfs
         case 0x27e0ebu:    // cgroup
@@ -65,10 +74,15 @@ bool SizeIsMadeUp(int fd) {
         case 0x64626720u:  // debugfs
         case 0x74726163u:  // tracefs
         case 0x73636673u:  // securityfs
-            return true;
+            madeUp = true;
+            break;
         default:
-            return false;
+            madeUp = false;
     }
+    t_device = device;
+    t_known = true;
+    t_madeUp = madeUp;
+    return madeUp;
 }
 
 constexpr char16_t kLongPathPrefix[] = u"\\\\?\\";
@@ -165,10 +179,14 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return OpenFailed(ErrorFromPathErrno(errno, path));
     }
 
+    // O_NONBLOCK only matters where a read can wait (a FIFO, a device, a socket): it is
+    // cleared there. A regular file or a folder keeps it, which changes nothing and saves
+    // two calls on every file of a tree.
     struct stat st;
-    int flags;
-    if (fstat(fd, &st) != 0 || (flags = fcntl(fd, F_GETFL)) < 0 ||
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+    int flags = 0;
+    if (fstat(fd, &st) != 0 ||
+        (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) &&
+         ((flags = fcntl(fd, F_GETFL)) < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0))) {
         const DWORD error = ErrorFromErrno(errno);
         close(fd);
         return OpenFailed(error);
@@ -318,7 +336,7 @@ DWORD GetFileType(HANDLE hFile) {
     }
     SetLastError(ERROR_SUCCESS);
     if (S_ISREG(st.st_mode)) {
-        return SizeIsMadeUp(fd) ? FILE_TYPE_UNKNOWN : FILE_TYPE_DISK;
+        return SizeIsMadeUp(fd, st.st_dev) ? FILE_TYPE_UNKNOWN : FILE_TYPE_DISK;
     }
     if (S_ISCHR(st.st_mode)) {
         return FILE_TYPE_CHAR;
