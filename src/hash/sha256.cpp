@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hash/sha256_accelerated.h"
 #include "hash/sha2_compress.h"
 #include "hash/sha_engine.h"
 #include "hash/sha_path.h"
@@ -31,7 +32,15 @@ struct Sha256Params {
     static constexpr auto& RoundConstants = K;
 };
 
-constexpr auto Compress = Detail::Sha2Compression<Sha256Params>::Compress;
+// The processor's instructions where it has them, the portable rounds elsewhere: the
+// same function either way.
+void Compress(std::uint32_t* hash, const std::uint8_t* blocks, std::size_t count) {
+    if (Detail::Sha256Accelerated()) {
+        Detail::Sha256CompressAccelerated(hash, blocks, count, K);
+    } else {
+        Detail::Sha2Compression<Sha256Params>::Compress(hash, blocks, count);
+    }
+}
 
 }  // namespace
 
