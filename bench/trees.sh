@@ -56,7 +56,7 @@ dir=$(mktemp -d "$scratch_parent/trees.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 small=$dir/small big=$dir/big gib=$dir/gib.bin empty10k=$dir/empty10k empty100k=$dir/empty100k
 
-# Random bytes, real ones: a sparse or repeated file would flatter the page cache.
+# Random bytes, written for real: the holes of a sparse file read without a page to copy.
 for ((d = 0; d < 100; d++)); do
     mkdir -p "$small/d$d"
     head -c 100000 /dev/urandom | split -b 1000 -d -a 2 - "$small/d$d/f"
