@@ -8,6 +8,7 @@ OrderedPool::OrderedPool(unsigned jobs, IDelivery& delivery) : m_delivery(delive
         m_inline = std::make_unique<Identifier>();
         return;
     }
+    m_jobs = jobs;
     m_slots.resize(WindowPerJob * jobs);
     m_threads.reserve(jobs);
     for (unsigned i = 0; i < jobs; ++i) {
@@ -23,13 +24,17 @@ Slot& OrderedPool::Next() {
     if (m_inline) {
         return m_slots[0];
     }
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (m_submitted - m_delivered >= m_slots.size()) {
-        m_head.wait(lock, [this] { return At(m_delivered).Done; });
-        DeliverReady(lock);
+    if (m_filled - m_delivered >= m_slots.size()) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        Publish();
+        while (m_filled - m_delivered >= m_slots.size()) {
+            m_head.wait(lock, [this] { return At(m_delivered).Done; });
+            DeliverReady(lock);
+        }
     }
-    // No worker touches this slot until it is submitted, nor the deliverer until then.
-    return At(m_submitted);
+    // No worker touches this slot until it is submitted, nor the deliverer until then; and
+    // m_delivered only grows on this thread.
+    return At(m_filled);
 }
 
 void OrderedPool::Submit() {
@@ -38,13 +43,29 @@ void OrderedPool::Submit() {
         m_delivery.Deliver(m_slots[0]);
         return;
     }
-    std::unique_lock<std::mutex> lock(m_mutex);
-    Slot& slot = At(m_submitted);
+    Slot& slot = At(m_filled);
+    // A message has nothing to be done: it is done as it is submitted.
     slot.Done =
         slot.Kind == JobKind::Problem || slot.Kind == JobKind::Note || slot.Kind == JobKind::Text;
-    ++m_submitted;
-    m_work.notify_one();
-    DeliverReady(lock);
+    ++m_filled;
+    if (m_filled - m_submitted >= Batch) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        Publish();
+        DeliverReady(lock);
+    }
+}
+
+void OrderedPool::Publish() {
+    if (m_submitted == m_filled) {
+        return;
+    }
+    const std::size_t added = m_filled - m_submitted;
+    m_submitted = m_filled;
+    if (m_idle > 1 && added > 1) {
+        m_work.notify_all();
+    } else if (m_idle > 0) {
+        m_work.notify_one();
+    }
 }
 
 void OrderedPool::Finish() {
@@ -53,6 +74,7 @@ void OrderedPool::Finish() {
     }
     {
         std::unique_lock<std::mutex> lock(m_mutex);
+        Publish();
         while (m_delivered < m_submitted) {
             m_head.wait(lock, [this] { return At(m_delivered).Done; });
             DeliverReady(lock);
@@ -86,22 +108,37 @@ void OrderedPool::DeliverReady(std::unique_lock<std::mutex>& lock) {
 
 void OrderedPool::Work() {
     Identifier identifier;
+    const std::size_t workers = m_jobs;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_work.wait(lock, [this] { return m_stopping || m_claimed < m_submitted; });
         if (m_claimed == m_submitted) {
-            return;
+            if (m_stopping) {
+                return;
+            }
+            ++m_idle;
+            m_work.wait(lock, [this] { return m_stopping || m_claimed < m_submitted; });
+            --m_idle;
+            continue;
         }
-        const std::size_t sequence = m_claimed++;
-        Slot& slot = At(sequence);
-        const bool todo = !slot.Done;
+        // A share of what is waiting, so that the others get theirs too, and at most a
+        // batch, so that the head of the window is never held up for long.
+        std::size_t count = (m_submitted - m_claimed) / workers;
+        count = count < 1 ? 1 : count > Batch ? Batch : count;
+        const std::size_t first = m_claimed;
+        m_claimed += count;
         lock.unlock();
-        if (todo) {
-            Process(slot, identifier);
+        for (std::size_t i = 0; i < count; ++i) {
+            Slot& slot = At(first + i);
+            // A message was done before it was published, and nothing changes it since.
+            if (!slot.Done) {
+                Process(slot, identifier);
+            }
         }
         lock.lock();
-        slot.Done = true;
-        if (sequence == m_delivered) {
+        for (std::size_t i = 0; i < count; ++i) {
+            At(first + i).Done = true;
+        }
+        if (first <= m_delivered && m_delivered < first + count) {
             m_head.notify_one();
         }
     }
