@@ -152,6 +152,8 @@ TEST_F(StandIn, FileTypes) {
         {"empty file", Widen(Write("empty", "")), FILE_TYPE_DISK},
         {"character device", u"/dev/null", FILE_TYPE_CHAR},
         {"procfs, size 0 with content", u"/proc/version", FILE_TYPE_UNKNOWN},
+        // The file system's kind is kept per device: asked again when the device changes.
+        {"regular file after procfs", Widen(Write("again", "y")), FILE_TYPE_DISK},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
