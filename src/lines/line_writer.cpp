@@ -84,6 +84,9 @@ void WriteProblem(std::FILE* pErr, std::string_view name, std::string_view reaso
     // One write, so that the line is never split by another writer of standard error.
     const auto claim = Progress::ClaimStandardError();
     std::fwrite(line.data(), 1, line.size(), pErr);
+    // Windows' C runtime buffers standard error when it is no console: pushed out now, so
+    // that it keeps its place among the lines on standard output.
+    std::fflush(pErr);
 }
 
 void WriteMessage(std::FILE* pErr, std::string_view text) {
@@ -92,6 +95,7 @@ void WriteMessage(std::FILE* pErr, std::string_view text) {
     line += '\n';
     const auto claim = Progress::ClaimStandardError();
     std::fwrite(line.data(), 1, line.size(), pErr);
+    std::fflush(pErr);
 }
 
 }  // namespace CX::Lines

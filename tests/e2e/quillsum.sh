@@ -82,6 +82,12 @@ operands)
     L abc; L empty; L big; L abc
     E 'missing: No such file or directory'; E 'dir: Is a directory'
     expect 2
+    # Both streams into one file: each message keeps its place among the lines.
+    timeout 60 $emulator "$exe" abc missing empty >stdout.bin 2>&1
+    rc=$?
+    : >stderr.bin
+    L abc; T "quillsum: missing: No such file or directory$EOL"; L empty
+    expect 2
     run < <(printf abc)
     T "$abc_id  -$EOL"
     expect 0
