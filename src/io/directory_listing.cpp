@@ -3,6 +3,7 @@
 #include "io/long_path.h"
 #include "mem/utf8_to_wide.h"
 #include "platform/path_rules.h"
+#include "platform/utf8_from_utf16.h"
 
 namespace CX::IO {
 namespace {
@@ -44,34 +45,7 @@ EntryKind KindOf(const WIN32_FIND_DATAW& data) {
 
 bool WideToUtf8(const WCHAR* pText, std::string& out) {
     out.clear();
-    bool valid = true;
-    for (std::size_t i = 0; pText[i] != 0; ++i) {
-        std::uint32_t c = static_cast<std::uint16_t>(pText[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && pText[i + 1] >= 0xDC00 && pText[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) +
-                (static_cast<std::uint16_t>(pText[i + 1]) - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-            valid = false;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return valid;
+    return CX::Platform::AppendUtf8FromUtf16(pText, out);
 }
 
 DirectoryListing::DirectoryListing(const char* pPath) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/posix/stand_in.h"
+#include "platform/utf8_from_utf16.h"
 
 using CX::Platform::FaultAction;
 using CX::Platform::FaultCall;
@@ -141,30 +142,8 @@ namespace CX::Platform::Detail {
 
 std::string Utf8FromUtf16Path(const WCHAR* pPath) {
     std::string out;
-    for (std::size_t i = 0; pPath[i] != 0; ++i) {
-        char32_t cp = pPath[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && pPath[i + 1] >= 0xDC00 && pPath[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (pPath[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = kReplacement;  // a lone surrogate has no UTF-8 form
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
+    // A lone surrogate becomes U+FFFD, as Windows converts it.
+    static_cast<void>(AppendUtf8FromUtf16(pPath, out));
     return out;
 }
 
