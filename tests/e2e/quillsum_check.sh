@@ -66,7 +66,8 @@ differ() {
     our_words <s.err >s.words
     cmp -s s.out q.out || fail "$row: stdout differs: sha256sum '$(cat -A s.out)', quillsum '$(cat -A q.out)'"
     cmp -s s.words q.err || fail "$row: stderr differs: sha256sum '$(cat -A s.words)', quillsum '$(cat -A q.err)'"
-    [ "$qrc" = "$want" ] || fail "$row: exit code $qrc, expected $want"
+    [ "$qrc" = "$want" ] ||
+        fail "$row: exit code $qrc, expected $want; without options: $(quillsum -c LIST 2>&1 | tr '\n' '|')"
     { [ "$src" = 0 ] && [ "$qrc" = 0 ]; } || { [ "$src" != 0 ] && [ "$qrc" != 0 ]; } ||
         fail "$row: sha256sum exit code $src against ours $qrc"
 }
