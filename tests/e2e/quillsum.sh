@@ -171,7 +171,8 @@ tree_special_entries)
     E 'T/fifo: not a regular file; skipped'; E 'T/link-dangling: No such file or directory'
     expect 2
     # A FIFO named on the command line is read, as sha256sum reads it.
-    { printf abc >T/fifo & } 2>/dev/null
+    # The writer pauses: a read must wait for it, not fail for want of data.
+    { { printf a; sleep 0.3; printf bc; } >T/fifo & } 2>/dev/null
     run T/fifo
     wait
     T "$abc_id  T/fifo$EOL"
@@ -199,6 +200,18 @@ not_utf8)
     run -r T
     L T/$'caf\xef\xbf\xbd'
     E $'T/caf\xef\xbf\xbd: Invalid or incomplete multibyte or wide character'
+    expect 2
+    # A folder operand whose name is not UTF-8 is not walked as its U+FFFD twin.
+    mkdir $'D\xef\xbf\xbd' && printf g >$'D\xef\xbf\xbd/g' && mkdir $'D\xe9'
+    run -r $'D\xe9'
+    E "'D'\$'\\351': Invalid or incomplete multibyte or wide character"
+    expect 2
+    # Nor is a listed name checked against its twin.
+    printf '%s  caf\xe9\n' "$(identifier_of $'caf\xef\xbf\xbd')" >LIST
+    run -c LIST
+    T $'caf\xe9: FAILED open or read'"$EOL"
+    E "'caf'\$'\\351': Invalid or incomplete multibyte or wide character"
+    E 'WARNING: 1 listed file could not be read'
     expect 2
     ;;
 jobs_same_bytes)
@@ -412,10 +425,9 @@ many_hosts_parallel)
     cmp -s stdout.bin oracle.txt || fail "-c differs: $(diff oracle.txt stdout.bin | head -5)"
     ;;
 progress)
-    # --progress draws only on a terminal: not into a file.
-    printf abc >abc
-    run --progress abc
-    T "$abc_id  abc$EOL"
+    # --progress draws only on a terminal: not into a file, even over many ticks.
+    run --progress - < <(printf a; sleep 0.4; printf bc)
+    T "$abc_id  -$EOL"
     expect 0
     # In a real terminal (a tmux pane 50 columns wide): a FIFO fed slowly keeps the run
     # going; the line shows files, bytes, the rate and the end of the long name, within the

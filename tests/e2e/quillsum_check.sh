@@ -94,6 +94,7 @@ differential)
     differ status 1 'printf abd >f/a; rm f/empty' --status
     differ quiet_then_warn 0 'junk garbage' --quiet --warn
     differ warn_then_status 0 'junk garbage' --warn --status
+    differ status_then_quiet 1 'printf abd >f/a' --status --quiet
     differ ignore_missing 0 'rm f/a f/big' --ignore-missing
     differ ignore_missing_none_verified 2 'rm f/a f/big "f/x y" "f/it'"'"'s" f/empty f/sub/d' --ignore-missing
     differ ignore_missing_only_failed 2 'sed -i "/x y\|it.s\|empty\|sub\|big/d" S Q; printf abd >f/a' --ignore-missing
