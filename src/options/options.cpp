@@ -304,6 +304,8 @@ With no FILE, or when FILE is -, read standard input.
                             and do not escape file names
       --files0-from=F     read the operands from file F, each ended by NUL
                             (as find -print0 writes them); F - is standard input
+      --progress          show a progress line on standard error, when it is
+                            a terminal
   -c, --check             read identifiers from the LISTs and check them
 
 The following options are useful only when verifying identifiers:
