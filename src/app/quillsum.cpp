@@ -18,7 +18,6 @@
 #include "lines/quote.h"
 #include "lines/reasons.h"
 #include "options/options.h"
-#include "platform/path_rules.h"
 #include "walk/walk.h"
 #include "workers/ordered_pool.h"
 
@@ -61,14 +60,7 @@ public:
             m_pool.Submit();
             return;
         }
-        std::string name = operand;
-        if (CX::Platform::BackslashIsSeparator) {
-            for (char& c : name) {
-                if (c == '\\') {
-                    c = '/';
-                }
-            }
-        }
+        const std::string name = CX::Lines::Printed(operand);
         if (!CX::Lines::IsValidUtf8(operand)) {
             // The path conversion would put U+FFFD in its place and open whatever file
             // that names.

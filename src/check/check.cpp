@@ -15,7 +15,6 @@
 #include "lines/names.h"
 #include "lines/quote.h"
 #include "lines/reasons.h"
-#include "platform/path_rules.h"
 #include "walk/walk.h"
 #include "workers/ordered_pool.h"
 
@@ -39,17 +38,6 @@ constexpr int ExitTrouble = 2;
 
 std::string Counted(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + (n == 1 ? one : many);
-}
-
-std::string Slashed(std::string name) {
-    if (CX::Platform::BackslashIsSeparator) {
-        for (char& c : name) {
-            if (c == '\\') {
-                c = '/';
-            }
-        }
-    }
-    return name;
 }
 
 class CheckRun : public CX::Workers::IDelivery, public CX::Walk::IWalkSink {
@@ -99,7 +87,7 @@ public:
                 continue;
             }
             if (m_options.HasTree) {
-                m_listed.insert(Slashed(name));
+                m_listed.insert(CX::Lines::Printed(name));
             }
             Slot& slot = m_pool.Next();
             slot.Kind = JobKind::Check;
@@ -116,7 +104,7 @@ public:
 
     // Every file under the tree that no list names, as -r would name it.
     void Tree() {
-        const std::string name = Slashed(m_options.Tree);
+        const std::string name = CX::Lines::Printed(m_options.Tree);
         const DWORD attributes = CX::IO::QueryAttributes(m_options.Tree.c_str());
         if (!CX::Lines::IsValidUtf8(m_options.Tree)) {
             Problem(name, CX::Lines::NotUtf8);

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/path_rules.h"
+
 namespace CX::Lines {
 
 bool NeedsEscape(std::string_view name) {
@@ -52,6 +54,17 @@ bool Unescape(std::string_view escaped, std::string& out) {
         }
     }
     return true;
+}
+
+std::string Printed(std::string path) {
+    if (CX::Platform::BackslashIsSeparator) {
+        for (char& c : path) {
+            if (c == '\\') {
+                c = '/';
+            }
+        }
+    }
+    return path;
 }
 
 bool IsValidUtf8(std::string_view text) {

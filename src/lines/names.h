@@ -18,6 +18,10 @@ void AppendEscaped(std::string& out, std::string_view name);
 // is not followed by one of \, n or r.
 bool Unescape(std::string_view escaped, std::string& out);
 
+// A path as it is printed: where a backslash separates folders (Windows) it becomes '/',
+// so that a list made on one system checks on the other; elsewhere it is a name's byte.
+std::string Printed(std::string path);
+
 // True when text is well-formed UTF-8: no stray or missing continuation byte, no
 // overlong form, no surrogate, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view text);
