@@ -41,3 +41,14 @@ identifiers_of0() {
             sed -E 's/(..)(..)(..)(..)(..)(..)(..)(..)/\8\7\6\5\4\3\2\1/') \
         <(xargs -0 sha256sum -- <"$1" | sed -E 's/^\\?([0-9a-f]{64}) .*/\1/' | tr a-f A-F)
 }
+
+# With QUILLSUM_TEST_JOBS set (the ThreadSanitizer run sets 4), every run of $exe takes
+# that many workers, whatever the machine has: the cases then drive the pool's threads.
+if [ -n "${QUILLSUM_TEST_JOBS:-}" ] && [[ $exe != *.exe ]]; then
+    # Beside the case's folder, so that no walk of it sees it, and named as the program is.
+    mkdir -p "$work.jobs"
+    jobs_wrapper=$work.jobs/${exe##*/}
+    printf '#!/bin/sh\nexec %q -j %q "$@"\n' "$exe" "$QUILLSUM_TEST_JOBS" >"$jobs_wrapper"
+    chmod +x "$jobs_wrapper"
+    exe=$jobs_wrapper
+fi
