@@ -93,7 +93,7 @@ public:
                 return;
             }
         }
-        File(name, operand);
+        File(name, operand, 0);
     }
 
     // Operands from a list of NUL-ended names.
@@ -146,7 +146,7 @@ public:
     }
 
     // The walk's findings, and files named directly.
-    void File(const std::string& name, const std::string& openPath) override {
+    void File(const std::string& name, const std::string& openPath, std::uint64_t) override {
         ComputeJob& job = m_pool.Next();
         job.What = JobKind::File;
         job.Name = name;

@@ -146,7 +146,7 @@ public:
     }
 
     // The tree walk's findings.
-    void File(const std::string& name, const std::string&) override {
+    void File(const std::string& name, const std::string&, std::uint64_t) override {
         if (m_listed.count(name) == 0) {
             Queue(New, name);
         }

@@ -22,6 +22,10 @@ struct DirectoryEntry {
     std::string Name;
     EntryKind Kind = EntryKind::File;
     bool NameValid = true;
+    // With facts asked for: the entry's own size and last-write time (a link's own, never
+    // its target's), in Windows' 100 ns units since 1601; otherwise 0.
+    std::uint64_t Size = 0;
+    std::int64_t LastWrite = 0;
 };
 
 // The entries of one folder, read one at a time in the order the system gives them, "."
@@ -30,7 +34,8 @@ struct DirectoryEntry {
 class DirectoryListing {
 public:
     // pPath is the folder's NUL-terminated UTF-8 path. Whether it opened is told by IsOpen.
-    explicit DirectoryListing(const char* pPath);
+    // withFacts asks for each entry's size and time too.
+    explicit DirectoryListing(const char* pPath, bool withFacts = false);
     ~DirectoryListing();
 
     DirectoryListing(const DirectoryListing&) = delete;
@@ -49,6 +54,7 @@ private:
     HANDLE m_hFind = nullptr;  // null when not open
     WIN32_FIND_DATAW m_data;
     bool m_pending = false;  // m_data holds an entry not handed out yet
+    bool m_withFacts = false;
     DWORD m_error = ERROR_SUCCESS;
 };
 

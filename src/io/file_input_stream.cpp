@@ -173,4 +173,12 @@ const char* FileInputStream::GetName() {
     return IsOpen() ? m_strName.c_str() : "";
 }
 
+bool FileInputStream::GetFacts(FileFacts& facts, DWORD& error) const {
+    if (m_hFile == nullptr) {
+        error = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    return FactsOfHandle(m_hFile, facts, error);
+}
+
 }  // namespace CX::IO

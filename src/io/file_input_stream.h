@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "io/file_facts.h"
 #include "io/input_stream.h"
 #include "mem/heap_string.h"
 #include "platform/win32.h"
@@ -37,6 +38,11 @@ public:
     bool IsOpen() override;
     // The path as it was passed when open, "" otherwise.
     const char* GetName() override;
+
+    // Size, identity, links and times of the file this stream reads, from its handle (no
+    // second open by name). False with the system's error number when it cannot tell or
+    // the stream is not open.
+    bool GetFacts(FileFacts& facts, DWORD& error) const;
 
     // Why the open failed, as a system error number (ERROR_NO_UNICODE_TRANSLATION when
     // the path could not be converted); ERROR_SUCCESS when it opened.

@@ -15,7 +15,7 @@ HANDLE OpenAnything(const HeapWString& wstrPath) {
 
 }  // namespace
 
-bool QueryObject(const char* pPath, DWORD& attributes, FileIdentity& identity, DWORD& error) {
+bool QueryObject(const char* pPath, FileFacts& facts, DWORD& error) {
     HeapWString wstrPath;
     if (!Utf8ToWide(pPath, wstrPath).IsSuccess()) {
         error = ERROR_NO_UNICODE_TRANSLATION;
@@ -34,19 +34,9 @@ bool QueryObject(const char* pPath, DWORD& attributes, FileIdentity& identity, D
             return false;
         }
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool known = GetFileInformationByHandle(hObject, &info) != FALSE;
-    if (!known) {
-        error = GetLastError();
-    }
+    const bool known = FactsOfHandle(hObject, facts, error);
     CloseHandle(hObject);
-    if (!known) {
-        return false;
-    }
-    attributes = info.dwFileAttributes;
-    identity.Volume = info.dwVolumeSerialNumber;
-    identity.Index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return true;
+    return known;
 }
 
 DWORD QueryAttributes(const char* pPath) {

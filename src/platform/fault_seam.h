@@ -26,6 +26,7 @@
 //     <call>    CreateFileW ReadFile SetFilePointerEx GetFileSizeEx CloseHandle
 //               HeapAlloc HeapFree MultiByteToWideChar GetFileType
 //               FindFirstFileExW FindNextFileW GetFileInformationByHandle
+//               GetFileInformationByHandleEx
 //     <n>       the use that the action hits, 1 = the first use in the process
 //     <action>  a decimal error number: the call fails with that error
 //               empty        (ReadFile only) succeeds delivering 0 bytes
@@ -56,8 +57,9 @@ enum class FaultCall : std::uint8_t {
     FindFirstFileExW,
     FindNextFileW,
     GetFileInformationByHandle,
+    GetFileInformationByHandleEx,
 };
-inline constexpr int FaultCallCount = 12;
+inline constexpr int FaultCallCount = 13;
 
 enum class FaultAction : std::uint8_t {
     None,

@@ -37,8 +37,8 @@
 //   directory FILE_ATTRIBUTE_DIRECTORY, a symbolic link FILE_ATTRIBUTE_REPARSE_POINT with
 //   dwReserved0 = IO_REPARSE_TAG_SYMLINK (never followed, whatever it points at), a FIFO,
 //   socket or device FILE_ATTRIBUTE_DEVICE, a regular file FILE_ATTRIBUTE_NORMAL. Sizes and
-//   times are not reported (0). A name whose bytes are not UTF-8 comes back with each byte
-//   that does not decode as a lone surrogate U+DC80 + byte, so that it can never be taken
+//   times only with FindExInfoStandard (below). A name whose bytes are not UTF-8 comes back with
+//   each byte that does not decode as a lone surrogate U+DC80 + byte, so that it can never be taken
 //   for a name that converts to UTF-8. Any other pattern, or no data to fill:
 //   ERROR_INVALID_PARAMETER. A missing folder: ERROR_PATH_NOT_FOUND (as CreateFileW tells
 //   it for "<folder>/*"); a file used as the folder: ERROR_DIRECTORY (a file on the way:
@@ -49,7 +49,14 @@
 //   attributes); the attributes as above. Failing: INVALID_FILE_ATTRIBUTES with CreateFileW's
 //   error for the path.
 // - GetFileInformationByHandle: attributes as above, the size (0 for a directory), the link
-//   count, the device as volume serial number and the inode as file index; no times.
+//   count, the device as volume serial number (folded to 32 bits) and the inode as file
+//   index, the last-write and last-access times; no creation time (0).
+// - GetFileInformationByHandleEx knows FileBasicInfo (the times, the change time included,
+//   at 100 ns; no creation time) and FileIdInfo (the whole device number as volume serial
+//   number, the inode in the low eight bytes of the file id); any other class fails with
+//   ERROR_INVALID_PARAMETER, as does a buffer too small for the class.
+// - FindFirstFileExW with FindExInfoStandard reports each entry's size and times too, at
+//   the cost of one fstatat per entry; with FindExInfoBasic they are 0.
 // - GetStdHandle gives the handles of descriptors 0, 1 and 2 (null for one that is not
 //   open); another number fails with ERROR_INVALID_PARAMETER.
 // - GetConsoleMode succeeds (mode 0) only for a terminal (isatty(3)); anything else fails
@@ -142,6 +149,28 @@ struct BY_HANDLE_FILE_INFORMATION {
     DWORD nFileIndexLow;
 };
 using LPBY_HANDLE_FILE_INFORMATION = BY_HANDLE_FILE_INFORMATION*;
+
+using ULONGLONG = std::uint64_t;
+using BYTE = std::uint8_t;
+
+enum FILE_INFO_BY_HANDLE_CLASS { FileBasicInfo = 0, FileIdInfo = 18 };
+
+struct FILE_BASIC_INFO {
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    DWORD FileAttributes;
+};
+
+struct FILE_ID_128 {
+    BYTE Identifier[16];
+};
+
+struct FILE_ID_INFO {
+    ULONGLONG VolumeSerialNumber;
+    FILE_ID_128 FileId;
+};
 
 using SHORT = std::int16_t;
 using WORD = std::uint16_t;
@@ -252,6 +281,8 @@ BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
 DWORD GetFileAttributesW(LPCWSTR lpFileName);
 BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+BOOL GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                  LPVOID lpFileInformation, DWORD dwBufferSize);
 HANDLE GetStdHandle(DWORD nStdHandle);
 BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);
 BOOL GetConsoleScreenBufferInfo(HANDLE hConsoleOutput,

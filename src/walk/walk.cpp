@@ -54,7 +54,7 @@ void TreeWalker::Walk(const std::string& name, const std::string& openPath, IWal
         }
         switch (item.Kind) {
             case CX::IO::EntryKind::File:
-                sink.File(m_name, m_open);
+                sink.File(m_name, m_open, item.Size);
                 break;
             case CX::IO::EntryKind::Other:
                 sink.Skipped(m_name, NotRegular);
@@ -66,17 +66,16 @@ void TreeWalker::Walk(const std::string& name, const std::string& openPath, IWal
                 if (!m_followLinks) {
                     break;
                 }
-                DWORD attributes = 0;
-                CX::IO::FileIdentity identity;
+                CX::IO::FileFacts facts;
                 DWORD error = ERROR_SUCCESS;
-                if (!CX::IO::QueryObject(m_open.c_str(), attributes, identity, error)) {
+                if (!CX::IO::QueryObject(m_open.c_str(), facts, error)) {
                     sink.Problem(m_name, CX::Lines::ReasonFor(error));
-                } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                } else if ((facts.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
                     Enter(m_depth, sink);
-                } else if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+                } else if ((facts.Attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
                     sink.Skipped(m_name, NotRegular);
                 } else {
-                    sink.File(m_name, m_open);
+                    sink.File(m_name, m_open, m_withSizes ? facts.Size : 0);
                 }
                 break;
             }
@@ -90,12 +89,13 @@ void TreeWalker::Enter(std::size_t depth, IWalkSink& sink) {
     }
     Frame& frame = m_frames[depth];
     if (m_followLinks) {
-        DWORD attributes = 0;
+        CX::IO::FileFacts facts;
         DWORD error = ERROR_SUCCESS;
-        if (!CX::IO::QueryObject(m_open.c_str(), attributes, frame.Identity, error)) {
+        if (!CX::IO::QueryObject(m_open.c_str(), facts, error)) {
             sink.Problem(m_name, CX::Lines::ReasonFor(error));
             return;
         }
+        frame.Identity = facts.Identity;
         for (std::size_t i = 0; i < depth; ++i) {
             if (m_frames[i].Identity == frame.Identity) {
                 sink.Problem(m_name, Loop);
@@ -116,7 +116,7 @@ bool TreeWalker::Load(Frame& frame, IWalkSink& sink) {
     frame.NameLength = m_name.size();
     frame.OpenLength = m_open.size();
 
-    CX::IO::DirectoryListing listing(m_open.c_str());
+    CX::IO::DirectoryListing listing(m_open.c_str(), m_withSizes);
     if (!listing.IsOpen()) {
         sink.Problem(m_name, CX::Lines::ReasonFor(listing.GetError()));
         return false;
@@ -124,7 +124,7 @@ bool TreeWalker::Load(Frame& frame, IWalkSink& sink) {
     while (listing.Next(m_entry)) {
         frame.Items.push_back(Item{static_cast<std::uint32_t>(frame.Names.size()),
                                    static_cast<std::uint32_t>(m_entry.Name.size()), m_entry.Kind,
-                                   m_entry.NameValid});
+                                   m_entry.NameValid, m_entry.Size});
         frame.Names += m_entry.Name;
     }
     if (listing.GetError() != ERROR_NO_MORE_FILES) {

@@ -15,8 +15,10 @@ namespace CX::Walk {
 class IWalkSink {
 public:
     virtual ~IWalkSink() {}
-    // A file to identify: name as printed, openPath as opened.
-    virtual void File(const std::string& name, const std::string& openPath) = 0;
+    // A file to identify: name as printed, openPath as opened. size is what the folder's
+    // listing said (a link followed: its target's), when the walker was asked for sizes;
+    // otherwise 0. It may be stale by the time the file is read.
+    virtual void File(const std::string& name, const std::string& openPath, std::uint64_t size) = 0;
     // Something that should have been walked or read and could not be: an error.
     virtual void Problem(const std::string& name, const char* reason) = 0;
     // Something deliberately left alone (a FIFO, a device): a note, no error.
@@ -32,7 +34,10 @@ public:
 // entered.
 class TreeWalker {
 public:
-    explicit TreeWalker(bool followLinks) : m_followLinks(followLinks) {}
+    // withSizes asks each folder's listing for its files' sizes: free on Windows, a call
+    // per entry elsewhere, so only a mode that uses them asks.
+    explicit TreeWalker(bool followLinks, bool withSizes = false)
+        : m_followLinks(followLinks), m_withSizes(withSizes) {}
 
     // Walks the folder named name (as printed) at openPath (as opened). A name is joined
     // to its folder's with '/', never doubling one the folder's name already ends with.
@@ -44,6 +49,7 @@ private:
         std::uint32_t Length;
         CX::IO::EntryKind Kind;
         bool NameValid;
+        std::uint64_t Size;
     };
     // One folder on the current path: its sorted entries and how far the walk has got.
     struct Frame {
@@ -63,6 +69,7 @@ private:
     void Enter(std::size_t depth, IWalkSink& sink);
 
     bool m_followLinks;
+    bool m_withSizes;
     std::vector<Frame> m_frames;  // kept between walks, so their storage is reused
     std::size_t m_depth = 0;      // frames in use
     std::string m_name;

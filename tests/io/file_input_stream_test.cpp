@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -201,6 +202,42 @@ TEST_F(FileInputStreamTest, EndTestUsesTheOverridingPosition) {
     EXPECT_TRUE(stream.IsEndOfStream());
     stream.Position = 2;
     EXPECT_FALSE(stream.IsEndOfStream());
+}
+
+// What the handle tells of the file it reads: the names of one file share its identity and
+// count as its links, another file has another identity, and a time moved by one second
+// moves by ten million of Windows' 100 ns units.
+TEST_F(FileInputStreamTest, FactsFromTheHandleThatIsRead) {
+    const std::string a = Write("a", Bytes(1000));
+    const std::string other = Write("other", Bytes(1000));
+    const std::filesystem::path link = m_dir / "a-link";
+    std::filesystem::create_hard_link(m_dir / "a", link);
+    const auto t1 = std::filesystem::last_write_time(m_dir / "a") - std::chrono::hours(1);
+    std::filesystem::last_write_time(m_dir / "a", t1);
+
+    auto facts = [](const std::string& path) {
+        CX::IO::FileInputStream stream(path.c_str());
+        CX::IO::FileFacts facts;
+        DWORD error = ERROR_SUCCESS;
+        EXPECT_TRUE(stream.GetFacts(facts, error)) << path << " " << error;
+        return facts;
+    };
+    const CX::IO::FileFacts first = facts(a);
+    EXPECT_EQ(first.Size, 1000u);
+    EXPECT_EQ(first.Links, 2u);
+    EXPECT_TRUE(first.Identity ==
+                facts(reinterpret_cast<const char*>(link.u8string().c_str())).Identity);
+    EXPECT_FALSE(first.Identity == facts(other).Identity);
+    EXPECT_NE(first.Change, 0);
+
+    std::filesystem::last_write_time(m_dir / "a", t1 + std::chrono::seconds(1));
+    EXPECT_EQ(facts(a).LastWrite - first.LastWrite, 10000000);
+
+    CX::IO::FileInputStream missing((m_dir / "missing").string().c_str());
+    CX::IO::FileFacts none;
+    DWORD error = ERROR_SUCCESS;
+    EXPECT_FALSE(missing.GetFacts(none, error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 }  // namespace

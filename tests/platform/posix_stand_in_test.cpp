@@ -648,3 +648,58 @@ TEST(StandInHeap, AllocAndFree) {
 }
 
 }  // namespace
+
+namespace {
+
+// The facts a handle gives beyond GetFileInformationByHandle: the change time and the whole
+// identity, as stat(2) tells them; and a listing's sizes and times at the standard level.
+TEST(StandInFacts, ByHandleAndInListingsAsStatTellsThem) {
+    const std::string dir = ::testing::TempDir() + "/stand-in-facts-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/f";
+    std::ofstream(path) << "twelve bytes";
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    auto units = [](const timespec& t) {
+        return (static_cast<std::int64_t>(t.tv_sec) + 11644473600) * 10000000 + t.tv_nsec / 100;
+    };
+
+    HANDLE h = Open(Widen(path));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FILE_BASIC_INFO basic{};
+    ASSERT_TRUE(GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic));
+    EXPECT_EQ(basic.LastWriteTime.QuadPart, units(st.st_mtim));
+    EXPECT_EQ(basic.ChangeTime.QuadPart, units(st.st_ctim));
+    FILE_ID_INFO id{};
+    ASSERT_TRUE(GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id));
+    EXPECT_EQ(id.VolumeSerialNumber, static_cast<ULONGLONG>(st.st_dev));
+    std::uint64_t index = 0;
+    for (int i = 7; i >= 0; --i) {
+        index = (index << 8) | id.FileId.Identifier[i];
+    }
+    EXPECT_EQ(index, static_cast<std::uint64_t>(st.st_ino));
+    EXPECT_FALSE(GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id - 1));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(
+        GetFileInformationByHandleEx(h, static_cast<FILE_INFO_BY_HANDLE_CLASS>(1), &id, sizeof id));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    CloseHandle(h);
+
+    for (const auto level : {FindExInfoStandard, FindExInfoBasic}) {
+        WIN32_FIND_DATAW data{};
+        HANDLE find = FindFirstFileExW(Widen(dir + "/*").c_str(), level, &data,
+                                       FindExSearchNameMatch, nullptr, 0);
+        ASSERT_NE(find, INVALID_HANDLE_VALUE);
+        while (data.cFileName[0] != u'f' && FindNextFileW(find, &data)) {
+        }
+        FindClose(find);
+        const bool standard = level == FindExInfoStandard;
+        EXPECT_EQ(data.nFileSizeLow, standard ? 12u : 0u);
+        const auto write = (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                           data.ftLastWriteTime.dwLowDateTime;
+        EXPECT_EQ(write, standard ? units(st.st_mtim) : 0);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace

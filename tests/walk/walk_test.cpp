@@ -16,7 +16,7 @@ namespace {
 
 class Recorder : public CX::Walk::IWalkSink {
 public:
-    void File(const std::string& name, const std::string& openPath) override {
+    void File(const std::string& name, const std::string& openPath, std::uint64_t) override {
         Files.push_back(name);
         Opened.push_back(openPath);
     }
@@ -96,6 +96,37 @@ TEST_F(Walk, DeepTreeDepthFirstWithoutRecursion) {
     walker.Walk("T", ".", recorder);
     std::filesystem::current_path(std::filesystem::temp_directory_path());
     EXPECT_EQ(recorder.Files, expected);
+}
+
+}  // namespace
+
+namespace {
+
+class SizeRecorder : public Recorder {
+public:
+    void File(const std::string& name, const std::string& openPath, std::uint64_t size) override {
+        Recorder::File(name, openPath, size);
+        Sizes.push_back(size);
+    }
+    std::vector<std::uint64_t> Sizes;
+};
+
+// Asked for sizes, the walk hands on each file's size from its folder's listing; not asked,
+// it hands on 0 (where the listing would cost a call per entry to tell).
+TEST_F(Walk, SizesOnlyWhenAskedFor) {
+    Write("a", Bytes(3));
+    std::filesystem::create_directory(m_dir / "d");
+    Write("d/b", Bytes(70000));
+    Write("e", "");
+    const std::string root = reinterpret_cast<const char*>(m_dir.u8string().c_str());
+    for (const bool withSizes : {true, false}) {
+        SizeRecorder recorder;
+        CX::Walk::TreeWalker walker(false, withSizes);
+        walker.Walk(root, root, recorder);
+        const std::vector<std::uint64_t> expected =
+            withSizes ? std::vector<std::uint64_t>{3, 70000, 0} : std::vector<std::uint64_t>(3);
+        EXPECT_EQ(recorder.Sizes, expected);
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <mutex>
 #include <new>
 #include <string>
@@ -15,6 +16,8 @@
 using CX::Platform::FaultAction;
 using CX::Platform::FaultCall;
 using CX::Platform::Detail::AttributesFromMode;
+using CX::Platform::Detail::FileTime;
+
 using CX::Platform::Detail::ErrorFromErrno;
 using CX::Platform::Detail::ErrorFromPathErrno;
 using CX::Platform::Detail::TakeFault;
@@ -27,6 +30,7 @@ static_assert(sizeof(dirent::d_name) <= MAX_PATH);
 // What a find handle points at; the handle is its address.
 struct Listing {
     DIR* Dir;
+    bool Facts;  // FindExInfoStandard: sizes and times too
 };
 
 // The listings open now. A handle is looked up here before it is followed, so that a file
@@ -63,8 +67,24 @@ DWORD EntryAttributes(DIR* dir, const dirent& entry) {
     }
 }
 
+// With facts asked for, the entry's size and times, its link not followed (as Windows lists
+// a link's own). An entry gone since readdir keeps 0s: opening it will tell.
+void EntryFacts(DIR* dir, const dirent& entry, WIN32_FIND_DATAW* pData) {
+    struct stat st;
+    if (fstatat(dirfd(dir), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        pData->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        pData->nFileSizeLow = static_cast<DWORD>(size);
+    }
+    pData->ftLastWriteTime = FileTime(st.st_mtim);
+    pData->ftLastAccessTime = FileTime(st.st_atim);
+}
+
 // Fills *pData with the next entry; ERROR_NO_MORE_FILES at the end.
-DWORD ReadEntry(DIR* dir, WIN32_FIND_DATAW* pData) {
+DWORD ReadEntry(DIR* dir, bool facts, WIN32_FIND_DATAW* pData) {
     errno = 0;
     const dirent* entry = readdir(dir);
     if (entry == nullptr) {
@@ -74,6 +94,9 @@ DWORD ReadEntry(DIR* dir, WIN32_FIND_DATAW* pData) {
     pData->dwFileAttributes = EntryAttributes(dir, *entry);
     if (pData->dwFileAttributes == FILE_ATTRIBUTE_REPARSE_POINT) {
         pData->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+    }
+    if (facts) {
+        EntryFacts(dir, *entry, pData);
     }
     CX::Platform::Detail::Utf16FromUtf8Name(entry->d_name, pData->cFileName);
     return ERROR_SUCCESS;
@@ -142,20 +165,20 @@ DWORD AttributesFromMode(std::uint32_t mode) {
 // Windows: opens a listing of the folder the pattern names and gives its first entry. Only
 // the patterns that list a whole folder are provided: "<folder>/*", "<folder>\*" and "*"
 // (the working directory); any other, or a null pFindFileData, fails with
-// ERROR_INVALID_PARAMETER. The info level, search operation, filter and flags are ignored
-// (nothing reported depends on them). A leading \\?\ before an absolute folder is dropped,
-// as CreateFileW does. The entries come in the order readdir(3) gives, "." and ".."
-// included as Windows gives them for any folder but a drive's root. Each entry's attributes
-// (see EntryAttributes): a directory FILE_ATTRIBUTE_DIRECTORY; a symbolic link, never
-// followed, FILE_ATTRIBUTE_REPARSE_POINT with dwReserved0 = IO_REPARSE_TAG_SYMLINK; a FIFO,
-// socket or device FILE_ATTRIBUTE_DEVICE; a regular file FILE_ATTRIBUTE_NORMAL. Sizes and
-// times are 0 and the short name empty: finding them would cost a stat per entry. The name
+// ERROR_INVALID_PARAMETER. The search operation, filter and flags are ignored. A leading
+// \\?\ before an absolute folder is dropped, as CreateFileW does. The entries come in the order
+// readdir(3) gives, "." and ".." included as Windows gives them for any folder but a drive's root.
+// Each entry's attributes (see EntryAttributes): a directory FILE_ATTRIBUTE_DIRECTORY; a symbolic
+// link, never followed, FILE_ATTRIBUTE_REPARSE_POINT with dwReserved0 = IO_REPARSE_TAG_SYMLINK; a
+// FIFO, socket or device FILE_ATTRIBUTE_DEVICE; a regular file FILE_ATTRIBUTE_NORMAL. Sizes and
+// times cost a stat per entry here, where Windows has them for nothing: they are given with
+// FindExInfoStandard only, and are 0 with FindExInfoBasic. The short name is empty. The name
 // is UTF-16, with each byte that is not part of well-formed UTF-8 as U+DC80 + byte.
 // Failures: a missing folder ERROR_PATH_NOT_FOUND, a file named as the folder
 // ERROR_DIRECTORY, a folder that may not be read ERROR_ACCESS_DENIED, anything else by
 // ErrorFromErrno. The handle is for FindNextFileW and FindClose only; the descriptor behind
 // it is close-on-exec.
-HANDLE FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS, LPVOID lpFindFileData,
+HANDLE FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevelId, LPVOID lpFindFileData,
                         FINDEX_SEARCH_OPS, LPVOID, DWORD) {
     if (const auto fault = TakeFault(FaultCall::FindFirstFileExW);
         fault.Action == FaultAction::Fail) {
@@ -182,7 +205,8 @@ HANDLE FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS, LPVOID lpFindFil
     if (dir == nullptr) {
         return FindFailed(OpenDirError(errno, folder));
     }
-    DWORD error = ReadEntry(dir, pData);
+    const bool facts = fInfoLevelId == FindExInfoStandard;
+    DWORD error = ReadEntry(dir, facts, pData);
     // A folder always holds "." and ".."; a listing with nothing in it matched nothing.
     if (error == ERROR_NO_MORE_FILES) {
         error = ERROR_FILE_NOT_FOUND;
@@ -190,7 +214,7 @@ HANDLE FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS, LPVOID lpFindFil
     Listing* pListing = nullptr;
     if (error == ERROR_SUCCESS) {
         try {
-            pListing = new Listing{dir};
+            pListing = new Listing{dir, facts};
             const std::lock_guard<std::mutex> guard(g_listingsLock);
             g_listings.insert(pListing);
         } catch (const std::bad_alloc&) {
@@ -219,7 +243,7 @@ BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
     if (lpFindFileData == nullptr) {
         return FailWith(ERROR_INVALID_PARAMETER);
     }
-    const DWORD error = ReadEntry(pListing->Dir, lpFindFileData);
+    const DWORD error = ReadEntry(pListing->Dir, pListing->Facts, lpFindFileData);
     return error == ERROR_SUCCESS ? TRUE : FailWith(error);
 }
 

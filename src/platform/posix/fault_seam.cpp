@@ -34,9 +34,19 @@ Registry g_registry;
 std::mutex g_lock;
 
 constexpr const char* kCallNames[FaultCallCount] = {
-    "CreateFileW", "ReadFile",         "SetFilePointerEx", "GetFileSizeEx",
-    "CloseHandle", "HeapAlloc",        "HeapFree",         "MultiByteToWideChar",
-    "GetFileType", "FindFirstFileExW", "FindNextFileW",    "GetFileInformationByHandle",
+    "CreateFileW",
+    "ReadFile",
+    "SetFilePointerEx",
+    "GetFileSizeEx",
+    "CloseHandle",
+    "HeapAlloc",
+    "HeapFree",
+    "MultiByteToWideChar",
+    "GetFileType",
+    "FindFirstFileExW",
+    "FindNextFileW",
+    "GetFileInformationByHandle",
+    "GetFileInformationByHandleEx",
 };
 
 [[noreturn]] void Abort(const char* szWhat) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "platform/fault_seam.h"
@@ -41,6 +42,14 @@ std::size_t Utf16FromUtf8Name(const char* szName, char16_t* pOut);
 // UTF-8 to UTF-16 by Windows' replacement rule, for paths the system hands back (the
 // working directory). Throws std::bad_alloc when the text cannot grow.
 std::u16string Utf16FromUtf8Path(const std::string& path);
+
+// A time of stat(2) as Windows counts time: 100 ns units since 1601-01-01 (UTC). The
+// nanoseconds below 100 are dropped.
+std::int64_t FileTimeFromTimespec(const struct timespec& time);
+inline FILETIME FileTime(const struct timespec& time) {
+    const auto units = static_cast<std::uint64_t>(FileTimeFromTimespec(time));
+    return FILETIME{static_cast<DWORD>(units), static_cast<DWORD>(units >> 32)};
+}
 
 struct Fault {
     FaultAction Action = FaultAction::None;
