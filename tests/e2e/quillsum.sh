@@ -217,6 +217,7 @@ links_and_descriptors)
     mkdir U
     (cd U && seq -f 'd%g/e' 2000 | xargs mkdir -p && printf abc >d1999/e/f && ln -s d1999 link)
     for args in -r -rL "-rL -j4"; do
+        rm -f rc.txt
         # shellcheck disable=SC2086
         (ulimit -n 32 && run $args U && echo "$rc" >rc.txt)
         rc=$(cat rc.txt)
