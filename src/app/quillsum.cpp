@@ -105,8 +105,8 @@ public:
         } else {
             auto file = std::make_unique<CX::IO::FileInputStream>(list.c_str());
             if (!file->IsOpen()) {
-                const DWORD error = file->GetOpenError();
-                Fatal("cannot open '" + list + "' for reading: " + CX::Lines::ReasonFor(error));
+                Fatal("cannot open '" + list + "' for reading: " +
+                      CX::Lines::ReasonForOpen(list.c_str(), file->GetOpenError()));
                 return;
             }
             stream = std::move(file);
@@ -132,7 +132,8 @@ public:
             }
         }
         if (reader.Error() != ERROR_SUCCESS) {
-            Problem(list, CX::Lines::ReasonFor(reader.Error()));
+            Problem(list, fromStdin ? CX::Lines::ReasonForStandardInput(reader.Error())
+                                    : CX::Lines::ReasonFor(reader.Error()));
         }
     }
 
@@ -254,11 +255,16 @@ int main(int argc, char** argv) {
     const CX::Options::Options options = CX::Options::Parse(argc, argv);
     switch (options.What) {
         case CX::Options::Options::Action::Help:
-            std::fputs(CX::Options::HelpText(), stdout);
-            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitSuccess : ExitTrouble;
         case CX::Options::Options::Action::Version:
-            std::fputs(CX::Options::VersionText().c_str(), stdout);
-            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitSuccess : ExitTrouble;
+            std::fputs(options.What == CX::Options::Options::Action::Help
+                           ? CX::Options::HelpText()
+                           : CX::Options::VersionText().c_str(),
+                       stdout);
+            if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+                CX::Lines::WriteMessage(stderr, "write error");
+                return ExitTrouble;
+            }
+            return ExitSuccess;
         case CX::Options::Options::Action::Refused:
             CX::Lines::WriteMessage(stderr, options.Refusal);
             std::fputs("Try 'quillsum --help' for more information.\n", stderr);

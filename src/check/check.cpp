@@ -46,6 +46,7 @@ using Pool = CX::Workers::OrderedPool<CheckJob, CX::Workers::Identifier>;
 enum Tag : int {
     Malformed = 1,  // Name: the --warn message for the line
     ListEnd,        // Name: the list as messages name it
+    ListFailed,     // Name: the message for a list whose reading failed
     New,            // Name: a file under the tree that no list names
     TreeEnd,
 };
@@ -72,14 +73,7 @@ public:
         } else {
             auto file = std::make_unique<CX::IO::FileInputStream>(list.c_str());
             if (!file->IsOpen()) {
-                const DWORD error = file->GetOpenError();
-                const DWORD attributes = error == ERROR_ACCESS_DENIED
-                                             ? CX::IO::QueryAttributes(list.c_str())
-                                             : INVALID_FILE_ATTRIBUTES;
-                Problem(list, attributes != INVALID_FILE_ATTRIBUTES &&
-                                      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                                  ? CX::Lines::IsADirectory
-                                  : CX::Lines::ReasonFor(error));
+                Problem(list, CX::Lines::ReasonForOpen(list.c_str(), file->GetOpenError()));
                 return;
             }
             stream = std::move(file);
@@ -114,7 +108,11 @@ public:
             m_pool.Submit();
         }
         if (reader.Error() != ERROR_SUCCESS) {
-            Problem(shown, CX::Lines::ReasonFor(reader.Error()));
+            // As sha256sum -c: the list named with the reason, and no summary of it.
+            Queue(ListFailed, CX::Lines::QuoteName(shown) + ": " +
+                                  (fromStdin ? CX::Lines::ReasonForStandardInput(reader.Error())
+                                             : CX::Lines::ReasonFor(reader.Error())));
+            return;
         }
         Queue(ListEnd, CX::Lines::QuoteName(shown));
     }
@@ -241,6 +239,11 @@ private:
             case ListEnd:
                 ListSummary(job.Name);
                 return;
+            case ListFailed:
+                Say(slot.Name);
+                m_trouble = true;
+                ResetCounts();
+                return;
             case New:
                 ++m_new;
                 m_differs = true;
@@ -282,8 +285,10 @@ private:
                 m_trouble = true;
             }
         }
-        m_entries = m_malformed = m_unreadable = m_mismatched = m_matched = 0;
+        ResetCounts();
     }
+
+    void ResetCounts() { m_entries = m_malformed = m_unreadable = m_mismatched = m_matched = 0; }
 
     void Verdict(const std::string& name, const char* verdict) {
         if (!m_options.Status) {

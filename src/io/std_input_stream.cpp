@@ -39,6 +39,12 @@ Status StdInputStream::Read(void* pBuffer, std::uint32_t cBytesToRead, std::uint
     return status;
 }
 
+bool StandardInputIsFolder() {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(GetStdHandle(STD_INPUT_HANDLE), &info) != FALSE &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 Status StdInputStream::Seek(std::uint64_t) {
     return NoPosition();
 }

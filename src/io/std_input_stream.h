@@ -26,4 +26,8 @@ private:
     HANDLE m_hInput;
 };
 
+// Whether standard input is a folder (`< folder` in a Linux shell), whose reads fail as
+// if access were denied: asked only after such a failure, to give it its own words.
+bool StandardInputIsFolder();
+
 }  // namespace CX::IO

@@ -42,12 +42,63 @@ std::size_t MultiByteAt(std::string_view text, std::size_t at) {
     return 0;
 }
 
-bool IsControl(unsigned char c) {
-    return c < 0x20 || c == 0x7F;
+// Characters that a terminal would not show as one glyph of the name: C1 controls, the
+// line and paragraph separators, and the noncharacters. (sha256sum also escapes code
+// points that Unicode has not assigned yet; that needs its tables, and is not done here.)
+bool IsPrintable(std::string_view sequence) {
+    const auto b0 = static_cast<std::uint8_t>(sequence[0]);
+    char32_t cp = b0 & (0x7F >> sequence.size());
+    for (std::size_t k = 1; k < sequence.size(); ++k) {
+        cp = (cp << 6) | (static_cast<std::uint8_t>(sequence[k]) & 0x3F);
+    }
+    return cp > 0x9F && cp != 0x2028 && cp != 0x2029 && !(cp >= 0xFDD0 && cp <= 0xFDEF) &&
+           (cp & 0xFFFE) != 0xFFFE;
 }
 
+// One unit of a name: a byte, or a well-formed multi-byte character. escaped: written as
+// octal (or \n, \t, ...) inside $'...', a byte at a time.
+std::size_t UnitAt(std::string_view name, std::size_t at, bool& escaped) {
+    const auto c = static_cast<unsigned char>(name[at]);
+    if (c < 0x80) {
+        escaped = c < 0x20 || c == 0x7F;
+        return 1;
+    }
+    const std::size_t length = MultiByteAt(name, at);
+    escaped = length == 0 || !IsPrintable(name.substr(at, length));
+    return length == 0 ? 1 : length;
+}
+
+// Within double quotes a shell still expands $, `, \ and !; sha256sum keeps to a narrower
+// set, and '#' and '~' only at the start.
+bool FitsDoubleQuotes(char c, bool first) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        return true;
+    }
+    switch (c) {
+        case ' ':
+        case '%':
+        case '+':
+        case ',':
+        case '-':
+        case '.':
+        case '/':
+        case ':':
+        case '@':
+        case ']':
+        case '_':
+        case '\'':
+            return true;
+        case '#':
+        case '~':
+            return first;
+        default:
+            return false;
+    }
+}
+
+// The body of one escape inside $'...': \n, \t, ... or three octal digits.
 void AppendEscape(std::string& out, unsigned char c) {
-    out += "$'\\";
+    out += '\\';
     switch (c) {
         case '\a':
             out += 'a';
@@ -75,7 +126,6 @@ void AppendEscape(std::string& out, unsigned char c) {
             out += static_cast<char>('0' + ((c >> 3) & 7));
             out += static_cast<char>('0' + (c & 7));
     }
-    out += '\'';
 }
 
 }  // namespace
@@ -85,67 +135,58 @@ std::string QuoteName(std::string_view name) {
         return "''";
     }
     bool plain = true;
-    bool escapes = false;
+    bool doubleQuotes = true;
     bool singleQuote = false;
+    bool lastEscaped = false;
     for (std::size_t i = 0; i < name.size();) {
-        const auto c = static_cast<unsigned char>(name[i]);
-        if (c >= 0x80) {
-            const std::size_t length = MultiByteAt(name, i);
-            if (length == 0) {
-                escapes = true;
-                plain = false;
-                ++i;
-            } else {
-                i += length;
-            }
-            continue;
+        const std::size_t length = UnitAt(name, i, lastEscaped);
+        if (lastEscaped) {
+            plain = doubleQuotes = false;
+        } else if (length == 1) {
+            plain = plain && IsSafe(name[i], i == 0);
+            doubleQuotes = doubleQuotes && FitsDoubleQuotes(name[i], i == 0);
+            singleQuote = singleQuote || name[i] == '\'';
         }
-        if (IsControl(c)) {
-            escapes = true;
-        }
-        if (c == '\'') {
-            singleQuote = true;
-        }
-        if (!IsSafe(static_cast<char>(c), i == 0)) {
-            plain = false;
-        }
-        ++i;
+        i += length;
     }
-    if (plain) {
+    // A brace alone is a word a shell may expand.
+    if (plain && name != "{" && name != "}") {
         return std::string(name);
     }
-    if (!escapes && singleQuote && name.find_first_of("$`\\\"!") == std::string_view::npos) {
+    if (singleQuote && doubleQuotes) {
         return "\"" + std::string(name) + "\"";
     }
+    // Escapes in a row share one $'...'; a single quote closes either kind of quoting.
+    // sha256sum starts a name that holds a single quote and ends in an escape as if an
+    // escape were already open: its first plain character then comes after '' (and a
+    // first escape lacks its $'). Copied as it is, so that messages are sha256sum's byte
+    // for byte.
     std::string out = "'";
-    bool open = true;
+    bool inEscape = singleQuote && lastEscaped;
     for (std::size_t i = 0; i < name.size();) {
-        const auto c = static_cast<unsigned char>(name[i]);
-        const std::size_t length = c >= 0x80 ? MultiByteAt(name, i) : 1;
-        const bool escape = IsControl(c) || (c >= 0x80 && length == 0);
-        if (escape) {
-            if (open) {
-                out += '\'';
-                open = false;
+        bool escaped = false;
+        const std::size_t length = UnitAt(name, i, escaped);
+        if (escaped) {
+            if (!inEscape) {
+                out += "'$'";
+                inEscape = true;
             }
-            AppendEscape(out, c);
-            ++i;
-            continue;
-        }
-        if (!open) {
-            out += '\'';
-            open = true;
-        }
-        if (c == '\'') {
+            for (std::size_t k = 0; k < length; ++k) {
+                AppendEscape(out, static_cast<unsigned char>(name[i + k]));
+            }
+        } else if (name[i] == '\'') {
             out += "'\\''";
+            inEscape = false;
         } else {
+            if (inEscape) {
+                out += "''";
+                inEscape = false;
+            }
             out.append(name.substr(i, length));
         }
         i += length;
     }
-    if (open) {
-        out += '\'';
-    }
+    out += '\'';
     return out;
 }
 

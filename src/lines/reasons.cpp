@@ -1,5 +1,8 @@
 #include "lines/reasons.h"
 
+#include "io/path_query.h"
+#include "io/std_input_stream.h"
+
 namespace CX::Lines {
 
 const char* ReasonFor(DWORD error) {
@@ -29,6 +32,21 @@ const char* ReasonFor(DWORD error) {
         default:
             return "Input/output error";
     }
+}
+
+const char* ReasonForOpen(const char* pPath, DWORD error) {
+    if (error == ERROR_ACCESS_DENIED) {
+        const DWORD attributes = CX::IO::QueryAttributes(pPath);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return IsADirectory;
+        }
+    }
+    return ReasonFor(error);
+}
+
+const char* ReasonForStandardInput(DWORD error) {
+    return error == ERROR_ACCESS_DENIED && CX::IO::StandardInputIsFolder() ? IsADirectory
+                                                                           : ReasonFor(error);
 }
 
 }  // namespace CX::Lines

@@ -54,6 +54,10 @@ void Identifier::IdentifyStandardInput(Outcome& outcome) {
     outcome.SizeDiffers = false;
     CX::IO::StdInputStream stream;
     IdentifyStream(stream, outcome);
+    if (outcome.What == Failure::Read && outcome.Error == ERROR_ACCESS_DENIED &&
+        CX::IO::StandardInputIsFolder()) {
+        outcome.What = Failure::IsDirectory;
+    }
 }
 
 void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) {

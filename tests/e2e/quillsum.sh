@@ -95,6 +95,12 @@ operands)
     run - empty < <(printf abc)
     T "$abc_id  -$EOL"; L empty
     expect 0
+    # A folder as standard input (a Linux shell opens one) cannot be read: trouble.
+    if ! on_windows; then
+        run <dir
+        E '-: Is a directory'
+        expect 2
+    fi
     ;;
 standard_input_binary)
     # Read as bytes on every system: CR LF and a NUL arrive as they are.
@@ -119,17 +125,31 @@ escaped_names)
     E "'no'\$'\\n''such': No such file or directory"
     E "'with space': No such file or directory"
     expect 2
+    # Quoted as sha256sum quotes them, row by row: brackets, DEL, a quote with a control
+    # character (and sha256sum's odd start when such a name ends in one), escapes in a
+    # row, a C1 control, four-byte UTF-8, a quote inside quotes, a lone brace.
+    names=('[x]' 'a]' $'d\x7f' $'q\'\n' $'it\'s\t\tx' $'\t\'\t' $'a\xc2\x85b' $'\xf0\x9f\x98\x80'
+        "a'b c" "a'b=c" '#a' "~a'b" '{')
+    run -- "${names[@]}"
+    LC_ALL=C.UTF-8 sha256sum -- "${names[@]}" 2>&1 >/dev/null | sed 's/^sha256sum: /quillsum: /' >want_err.txt
+    want_err=$(cat want_err.txt)$'\n'
+    expect 2
     ;;
 tree_order)
     # Depth first, each folder's entries in the byte order of their UTF-8 names, files and
     # folders alike; the folder operand as typed, joined with one '/'.
     mkdir -p T/a/deep T/b "T/with space"
-    for f in T/B T/a/deep/x T/a/z T/a.txt T/b/1 "T/with space/s" T/-dash T/$'\xc3\xa9t\xc3\xa9' T/Zed; do
+    for f in T/B T/a/deep/x T/a/z T/a.txt T/b/1 "T/with space/s" T/-dash T/$'\xc3\xa9t\xc3\xa9' T/Zed \
+        T/..hidden; do
         printf '%s' "$f" >"$f"
     done
     : >T/a/empty
+    # A name of dots alone is a name, not the folder or its parent (Windows drops the
+    # trailing dots of such a folder's name).
+    on_windows || { mkdir T/... && printf dots >T/.../x; }
     order() {
-        L T/-dash; L T/B; L T/Zed; L T/a/deep/x; L T/a/empty; L T/a/z; L T/a.txt; L T/b/1
+        L T/-dash; on_windows || L T/.../x; L T/..hidden
+        L T/B; L T/Zed; L T/a/deep/x; L T/a/empty; L T/a/z; L T/a.txt; L T/b/1
         L "T/with space/s"; L T/$'\xc3\xa9t\xc3\xa9'
     }
     run -r T
@@ -178,6 +198,68 @@ tree_special_entries)
     wait
     T "$abc_id  T/fifo$EOL"
     expect 0
+    ;;
+links_and_descriptors)
+    need_posix "Wine shows FIFOs and POSIX symbolic links as what they lead to, and has no ulimit of its own"
+    # With -L a link to a FIFO or a device is noted and never opened: no hang on
+    # /dev/zero, nor on a FIFO without a writer.
+    mkdir T
+    printf abc >T/f
+    mkfifo fifo
+    ln -s ../fifo T/to-fifo
+    ln -s /dev/zero T/to-zero
+    run -rL T
+    L T/f
+    E 'T/to-fifo: not a regular file; skipped'; E 'T/to-zero: not a regular file; skipped'
+    expect 0
+    # A folder's descriptor is closed before the next is opened: thousands of folders walk
+    # within 32 descriptors, links followed or not, on one thread and on four.
+    mkdir U
+    (cd U && seq -f 'd%g/e' 2000 | xargs mkdir -p && printf abc >d1999/e/f && ln -s d1999 link)
+    for args in -r -rL "-rL -j4"; do
+        rm -f rc.txt
+        # shellcheck disable=SC2086
+        (ulimit -n 32 && run $args U && echo "$rc" >rc.txt)
+        rc=$(cat rc.txt)
+        L U/d1999/e/f
+        [[ $args == *L* ]] && L U/d1999/e/f U/link/e/f
+        expect 0
+    done
+    ;;
+faults)
+    # What a real file cannot be made to show, through the stand-in's fault seam.
+    [ -n "$fault_exe" ] || skip_because "here: the stand-in's fault seam exists only in the Linux test build"
+    exe=$fault_exe
+    printf abc >abc
+    head -c 100000 /dev/urandom >big
+    # A read of standard input that fails part-way is trouble, never an identifier.
+    QUILLMARK_FAULTS=ReadFile:2:23 run <big
+    E '-: Input/output error'
+    expect 2
+    # A list whose second block cannot be read is named with its reason. The first block
+    # ends inside a line naming abc: that cut record is never checked. big is listed with
+    # abc's length, so it fails unread and takes no read of its own.
+    id=$(identifier_of abc)
+    {
+        printf '%s  big\n' "$id"
+        printf '#%065363d\n' 0
+        printf '%s  abc' "$id"
+        printf 'def\n'
+    } >LIST
+    [ "$(head -c 65536 LIST | tail -c 5)" = "  abc" ] || fail "the first block ends elsewhere"
+    QUILLMARK_FAULTS=ReadFile:2:23 run -c LIST
+    T "big: FAILED$EOL"
+    E 'LIST: Input/output error'
+    expect 2
+    # No hash context: no identifier, and a check counts the file unread.
+    QUILLMARK_FAIL_NOTHROW_NEW=1 run abc
+    E 'abc: the digest could not be computed'
+    expect 2
+    printf '%s  abc\n' "$id" >L1
+    QUILLMARK_FAIL_NOTHROW_NEW=1 run -c L1
+    T "abc: FAILED open or read$EOL"
+    E 'abc: the digest could not be computed'; E 'WARNING: 1 listed file could not be read'
+    expect 2
     ;;
 tree_loop)
     # A folder already on the current path is a loop: one error, and the walk goes on.
@@ -320,6 +402,18 @@ files0_from)
     L abc
     E '-:2: invalid zero-length file name'; E 'missing: No such file or directory'
     expect 2
+    # A list that cannot be opened, in coreutils' words; a folder is one.
+    run --files0-from=nolist
+    E "cannot open 'nolist' for reading: No such file or directory"
+    expect 2
+    run --files0-from=T
+    E "cannot open 'T' for reading: Is a directory"
+    expect 2
+    # A name - in a list that is not standard input is standard input.
+    printf 'abc\0-\0' >dash
+    run --files0-from=dash < <(printf 'x y')
+    L abc; L 'x y' -
+    expect 0
     run --files0-from=list abc
     E "extra operand 'abc'"
     want_err+="file operands cannot be combined with --files0-from$EOL"
@@ -337,13 +431,40 @@ options)
         "-j0|invalid number of jobs: '0' (1 to 1024)" \
         "--jobs=x|invalid number of jobs: 'x' (1 to 1024)" \
         "--zero=1|option '--zero' doesn't allow an argument" \
-        "--quiet|the --quiet option is meaningful only when verifying identifiers" \
-        "--s|option '--s' is ambiguous; possibilities: '--status' '--strict'"; do
-        run abc "${c%%|*}"
+        "-j1025|invalid number of jobs: '1025' (1 to 1024)" \
+        "--s|option '--s' is ambiguous; possibilities: '--status' '--strict'" \
+        "-cr|the --recursive option cannot be combined with --check; --tree=DIR walks a tree" \
+        "-c --files0-from=abc|the --files0-from option cannot be combined with --check"; do
+        # shellcheck disable=SC2086 # the options are words
+        run abc ${c%%|*}
         E "${c#*|}"
         want_err+="Try 'quillsum --help' for more information.$EOL"
         expect 2
     done
+    # What only checking means, without -c.
+    for option in quiet status strict warn ignore-missing tree; do
+        [ $option = tree ] && arg=--tree=T || arg=--$option
+        [ $option = warn ] && arg=-w
+        run abc "$arg"
+        E "the --$option option is meaningful only when verifying identifiers"
+        want_err+="Try 'quillsum --help' for more information.$EOL"
+        expect 2
+    done
+    # --help wins over --version wherever either stands, and --help that cannot be
+    # written is trouble.
+    for args in "--version --help" "--help --version" "-c --vers abc --he"; do
+        # shellcheck disable=SC2086
+        run $args
+        [ "$rc" = 0 ] && grep -q '^Usage: quillsum' stdout.bin || fail "$args: $(head -1 stdout.bin)"
+    done
+    timeout 60 $emulator "$exe" --help >/dev/full 2>stderr.bin
+    rc=$?
+    : >stdout.bin
+    E 'write error'
+    expect 2
+    run -j1024 abc
+    L abc
+    expect 0
     # Bundled, joined and separate values, abbreviations, options after operands.
     run -zj2 abc --rec
     expect_nul 0 abc

@@ -3,7 +3,7 @@
 # the same files, with the same change made to them, and requires the same standard output
 # byte for byte, the same standard error once sha256sum's words are changed to ours, and
 # the exit status by our rule (0 matched; 1 the files differ; 2 trouble). sha256sum is the
-# oracle for every message. Usage: quillsum_check.sh <case> <quillsum>
+# oracle for every message. Usage: quillsum_check.sh <case> <quillsum> [<quillsum_fault>]
 # QUILLMARK_EMULATOR, when set, is put before the executable. On Windows, told by the
 # .exe, quillsum's lines end in CR LF; they are compared without the CR.
 set -u
@@ -11,6 +11,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 case_name=$1
 exe=$2
+fault_exe=${3:-}
 emulator=${QUILLMARK_EMULATOR:-}
 skip=77
 
@@ -95,6 +96,9 @@ differential)
     differ quiet_then_warn 0 'junk garbage' --quiet --warn
     differ warn_then_status 0 'junk garbage' --warn --status
     differ status_then_quiet 1 'printf abd >f/a' --status --quiet
+    differ warn_then_quiet 0 'junk garbage' -w --quiet
+    differ status_then_warn 0 'junk garbage' --status --warn
+    differ quiet_then_status 1 'printf abd >f/a' --quiet --status
     differ ignore_missing 0 'rm f/a f/big' --ignore-missing
     differ ignore_missing_none_verified 2 'rm f/a f/big "f/x y" "f/it'"'"'s" f/empty f/sub/d' --ignore-missing
     differ ignore_missing_only_failed 2 'sed -i "/x y\|it.s\|empty\|sub\|big/d" S Q; printf abd >f/a' --ignore-missing
@@ -106,10 +110,13 @@ differential)
     differ tab_parting 0 'both "s/  /\t/"'
     differ lower_case_digits 0 'sed -i "s/^[0-9A-F]*/\L&/" Q'
     differ leading_blanks 0 'both "s/^/ \t/"'
+    # A listed "-" is standard input (here empty, as every row's).
+    differ dash_is_standard_input 0 'sha256sum - >>S </dev/null && quillsum - </dev/null | strip_cr >>Q'
     if ! on_windows; then
         differ escaped_names 0 'printf n >$'"'"'f/new\nline'"'"' && printf b >"f/back\\slash" &&
-            sha256sum -- $'"'"'f/new\nline'"'"' "f/back\\slash" >>S &&
-            quillsum -- $'"'"'f/new\nline'"'"' "f/back\\slash" >>Q'
+            printf nb >$'"'"'f/b\\oth\n'"'"' &&
+            sha256sum -- $'"'"'f/new\nline'"'"' "f/back\\slash" $'"'"'f/b\\oth\n'"'"' >>S &&
+            quillsum -- $'"'"'f/new\nline'"'"' "f/back\\slash" $'"'"'f/b\\oth\n'"'"' >>Q'
         differ escaped_name_missing 1 'printf n >$'"'"'f/new\nline'"'"' &&
             sha256sum -- $'"'"'f/new\nline'"'"' >>S && quillsum -- $'"'"'f/new\nline'"'"' >>Q &&
             rm $'"'"'f/new\nline'"'"''
@@ -136,6 +143,20 @@ differential)
     strip_cr <q.raw >q.out && strip_cr <q.eraw >q.err && our_words <s.err >s.words
     cmp -s s.out q.out && cmp -s s.words q.err && [ "$rc" = 2 ] ||
         fail "standard input: '$(cat q.err)' against '$(cat s.words)', exit code $rc"
+    # --warn names a list as sha256sum quotes it; and with both streams in one file, each
+    # message comes after the verdicts printed before it.
+    fresh_files
+    sha256sum f/a 'f/x y' f/big >'my list' && echo junk >>'my list'
+    cp 'my list' S
+    quillsum f/a 'f/x y' f/big | strip_cr >Q && echo junk >>Q
+    rm 'f/x y'
+    sha256sum -c -w 'my list' >s.out 2>&1
+    cp Q 'my list'
+    quillsum -c -w 'my list' >q.raw 2>&1
+    rc=$?
+    strip_cr <q.raw >q.out && our_words <s.out >s.words
+    cmp -s s.words q.out && [ "$rc" = 1 ] ||
+        fail "one stream: '$(cat -A q.out)' against '$(cat -A s.words)', exit code $rc"
     ;;
 tree)
     # --tree names every file under the tree that no list names, as -r would name it.
@@ -166,24 +187,78 @@ tree)
     quillsum -c --status LIST --tree=data >out 2>err
     rc=$?
     [ "$rc" = 0 ] && [ ! -s out ] && [ ! -s err ] || fail "clean tree: exit code $rc, '$(cat out err)'"
-    quillsum -c LIST --tree=missing >out 2>err
+    # One file no list names makes the status 1, every listed file matching.
+    printf new >data/newer
+    quillsum -c LIST --tree=data >out.raw 2>err.raw
     rc=$?
-    [ "$rc" = 2 ] && grep -q "quillsum: missing: No such file or directory" err ||
-        fail "missing tree: exit code $rc, '$(cat err)'"
+    strip_cr <out.raw | grep -v ': OK$' >out
+    strip_cr <err.raw >err
+    [ "$rc" = 1 ] && [ "$(cat out)" = "data/newer: NEW" ] &&
+        [ "$(cat err)" = "quillsum: WARNING: 1 file in the tree is not listed" ] ||
+        fail "one new file: exit code $rc, '$(cat out err)'"
+    for tree in missing data/a; do
+        quillsum -c LIST --tree=$tree >out 2>err.raw
+        rc=$?
+        strip_cr <err.raw >err
+        reason='No such file or directory' && [ $tree = missing ] || reason='Not a directory'
+        [ "$rc" = 2 ] && [ "$(grep -v WARNING err)" = "quillsum: $tree: $reason" ] ||
+            fail "--tree=$tree: exit code $rc, '$(cat err)'"
+    done
+    # With -L, what links under the tree lead to is walked, under the links' names.
+    on_windows && exit 0
+    ln -s ../../outside/o data/sub/link-file && ln -s ../outside data/link-dir
+    mkdir outside && printf o >outside/o
+    quillsum -r data >LIST
+    quillsum -c LIST --tree=data -L >out.raw 2>err
+    rc=$?
+    printf '%s\n' data/link-dir/o data/sub/link-file >want
+    grep -v ': OK$' out.raw | sed 's/: NEW$//' | diff - want >/dev/null && [ "$rc" = 1 ] ||
+        fail "-L: exit code $rc, '$(cat out.raw)'"
     ;;
 zero)
     # -c -z reads NUL-ended records and prints NUL-ended lines, nothing escaped.
     mkdir -p d
     printf abc >d/a
-    if on_windows; then odd='d/odd name'; else odd=$'d/new\nline\\'; fi
+    # A name may end in CR there: it is the name's, not a line's end.
+    if on_windows; then odd='d/odd name'; else odd=$'d/new\nline\\' && printf cr >d/$'cr\r'; fi
     printf odd >"$odd"
     quillsum -r -z d >LIST
     printf x >>d/a
     quillsum -c -z LIST >out 2>err
     rc=$?
-    printf 'd/a: FAILED\0%s: OK\0' "$odd" >want
+    printf 'd/a: FAILED\0' >want
+    on_windows || printf 'd/cr\r: OK\0' >>want
+    printf '%s: OK\0' "$odd" >>want
     cmp -s want out || fail "stdout '$(cat -A out)'"
     [ "$rc" = 1 ] || fail "exit code $rc"
+    ;;
+list_troubles)
+    # A list that cannot be read is named with its reason, and the status is 2.
+    printf abc >abc
+    mkdir folder
+    id=$(identifier_of abc)
+    quillsum -c folder >out 2>err.raw
+    rc=$?
+    strip_cr <err.raw >err
+    [ "$rc" = 2 ] && [ ! -s out ] && [ "$(cat err)" = "quillsum: folder: Is a directory" ] ||
+        fail "-c folder: exit code $rc, '$(cat out err)'"
+    if ! on_windows; then
+        quillsum -c - <folder >out 2>err
+        rc=$?
+        [ "$rc" = 2 ] && [ ! -s out ] && [ "$(cat err)" = "quillsum: 'standard input': Is a directory" ] ||
+            fail "-c - <folder: exit code $rc, '$(cat out err)'"
+    fi
+    # A line past the record limit (256 KiB) is improperly formatted, however well it
+    # reads; so is a name holding NUL, which is never cut there and checked as abc.
+    { printf '%s  %0300000d\n' "$id" 0 && printf '%s  abc\0x\n' "$id" && printf '%s  abc\n' "$id"; } >LIST
+    quillsum -c -w LIST >out.raw 2>err.raw
+    rc=$?
+    strip_cr <out.raw >out && strip_cr <err.raw >err
+    printf '%s\n' 'quillsum: LIST: 1: improperly formatted identifier line' \
+        'quillsum: LIST: 2: improperly formatted identifier line' \
+        'quillsum: WARNING: 2 lines are improperly formatted' >want_err
+    [ "$rc" = 0 ] && [ "$(cat out)" = "abc: OK" ] && cmp -s want_err err ||
+        fail "long line and NUL: exit code $rc, '$(head -c 300 out)' '$(head -c 300 err)'"
     ;;
 size_first)
     # A file whose size already differs from its listed length fails without a byte of it

@@ -94,14 +94,28 @@ TEST(Names, Utf8ValidityAgreesWithTheReplacementVectors) {
     EXPECT_EQ(narrow,
               "a\xEF\xBF\xBD"
               "b");
+    // A high surrogate pairs with a low one only, never with U+E000..U+FFFF after it.
+    for (const WCHAR after : {WCHAR(0xE000), WCHAR(0xFFFF)}) {
+        const WCHAR high[] = {0xDBFF, after, 0};
+        EXPECT_FALSE(CX::IO::WideToUtf8(high, narrow));
+        EXPECT_EQ(narrow,
+                  after == 0xE000 ? "\xEF\xBF\xBD\xEE\x80\x80" : "\xEF\xBF\xBD\xEF\xBF\xBF");
+    }
 }
 
-// A stream that hands out its text a few bytes per read, as a pipe may.
+// A stream that hands out its text a few bytes per read, as a pipe may; with failAt, a
+// read from that offset on fails instead.
 class Trickle : public CX::IO::IInputStream {
 public:
-    Trickle(std::string text, std::uint32_t step) : m_text(std::move(text)), m_step(step) {}
+    Trickle(std::string text, std::uint32_t step, std::size_t failAt = std::string::npos)
+        : m_text(std::move(text)), m_step(step), m_failAt(failAt) {}
     CX::Status Read(void* pBuffer, std::uint32_t cBytes, std::uint32_t* pcRead) override {
         CX::Status status;
+        if (m_at >= m_failAt) {
+            SetLastError(ERROR_CRC);
+            status.Set(CX::StatusCode::IoError, "failed");
+            return status;
+        }
         const std::size_t n = std::min<std::size_t>({cBytes, m_step, m_text.size() - m_at});
         std::memcpy(pBuffer, m_text.data() + m_at, n);
         m_at += n;
@@ -121,6 +135,7 @@ public:
 private:
     std::string m_text;
     std::uint32_t m_step;
+    std::size_t m_failAt;
     std::size_t m_at = 0;
 };
 
@@ -149,6 +164,35 @@ TEST(RecordReader, RecordsAcrossReadsAndBlocksAndTheLimit) {
     EXPECT_FALSE(reader.Next(name, over));
 }
 
+// A record of exactly the limit is kept, one byte more is not; a read that fails leaves
+// the record it cut short unused.
+TEST(RecordReader, TheLimitAndAFailedRead) {
+    const auto records = [](Trickle& stream, std::size_t limit) {
+        CX::Lines::RecordReader reader(stream, '\n', limit);
+        std::vector<std::string> got;
+        std::string record;
+        bool over = false;
+        while (reader.Next(record, over)) {
+            got.push_back(over ? "<too long>" : record);
+        }
+        return std::make_pair(got, reader.Error());
+    };
+    Trickle limit("12345\n123456\n1234", 4);
+    EXPECT_EQ(records(limit, 5),
+              std::make_pair(std::vector<std::string>{"12345", "<too long>", "1234"},
+                             static_cast<DWORD>(ERROR_SUCCESS)));
+    // Failing at 8 cuts "defgh" short; at 12, "ij", which the end of the text would keep.
+    for (const std::size_t failAt : {std::size_t(8), std::size_t(12)}) {
+        Trickle failing("abc\ndefgh\nij", 4, failAt);
+        std::vector<std::string> kept{"abc"};
+        if (failAt == 12) {
+            kept.push_back("defgh");
+        }
+        EXPECT_EQ(records(failing, 100), std::make_pair(kept, static_cast<DWORD>(ERROR_CRC)))
+            << failAt;
+    }
+}
+
 // sha256sum 9.1's quoting of names in its messages, as it printed them (LC_ALL=C.UTF-8).
 TEST(Names, QuotedAsSha256sumQuotesThem) {
     const std::pair<std::string, std::string> rows[] = {
@@ -171,6 +215,11 @@ TEST(Names, QuotedAsSha256sumQuotesThem) {
         {"", "''"},
         {"standard input", "'standard input'"},
         {"a'b c", "\"a'b c\""},
+        {"a'b=c", "'a'\\''b=c'"},
+        {"q'\n", "'''q'\\'''$'\\n'"},
+        {"\t'\t", "'\\t'\\'''$'\\t'"},
+        {"a\t\tb", "'a'$'\\t\\t''b'"},
+        {"\xC2\x85", "''$'\\302\\205'"},
     };
     for (const auto& [name, quoted] : rows) {
         EXPECT_EQ(CX::Lines::QuoteName(name), quoted) << name;
