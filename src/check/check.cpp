@@ -240,7 +240,7 @@ private:
                 ListSummary(job.Name);
                 return;
             case ListFailed:
-                Say(slot.Name);
+                Say(job.Name);
                 m_trouble = true;
                 ResetCounts();
                 return;
