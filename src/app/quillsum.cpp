@@ -275,18 +275,7 @@ int main(int argc, char** argv) {
     // Before the workers start, and ended after they have.
     CX::Lines::Progress progress(options.Progress);
     if (options.Check) {
-        CX::Check::CheckOptions check;
-        check.Zero = options.Zero;
-        check.Quiet = options.Quiet;
-        check.Status = options.Status;
-        check.Strict = options.Strict;
-        check.Warn = options.Warn;
-        check.IgnoreMissing = options.IgnoreMissing;
-        check.FollowLinks = options.Dereference;
-        check.Jobs = JobCount(options);
-        check.HasTree = options.HasTree;
-        check.Tree = options.Tree;
-        return CX::Check::RunCheck(check, options.Operands);
+        return CX::Check::RunCheck(options, JobCount(options));
     }
 
     ComputeRun run(options);

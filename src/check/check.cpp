@@ -61,8 +61,11 @@ std::string Counted(std::size_t n, const char* one, const char* many) {
 class CheckRun : public CX::Workers::IPoolJobs<CheckJob, CX::Workers::Identifier>,
                  public CX::Walk::IWalkSink {
 public:
-    explicit CheckRun(const CheckOptions& options)
-        : m_options(options), m_out(stdout, options.Zero), m_pool(options.Jobs, *this) {}
+    CheckRun(const CX::Options::Options& options, unsigned jobs)
+        : m_all(options),
+          m_options(options.Checking),
+          m_out(stdout, options.Zero),
+          m_pool(jobs, *this) {}
 
     void List(const std::string& list) {
         const bool fromStdin = list == "-";
@@ -78,7 +81,7 @@ public:
             }
             stream = std::move(file);
         }
-        CX::Lines::RecordReader reader(*stream, m_options.Zero ? '\0' : '\n');
+        CX::Lines::RecordReader reader(*stream, m_all.Zero ? '\0' : '\n');
         std::string record;
         std::string name;
         bool tooLong = false;
@@ -87,9 +90,8 @@ public:
         while (reader.Next(record, tooLong)) {
             ++number;
             const CX::Lines::ListLine kind =
-                tooLong
-                    ? CX::Lines::ListLine::Malformed
-                    : CX::Lines::ParseListLine(record, m_options.Zero, m_format, expected, name);
+                tooLong ? CX::Lines::ListLine::Malformed
+                        : CX::Lines::ParseListLine(record, m_all.Zero, m_format, expected, name);
             if (kind == CX::Lines::ListLine::Skipped) {
                 continue;
             }
@@ -128,7 +130,7 @@ public:
         } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             Problem(name, CX::Lines::ReasonFor(ERROR_DIRECTORY));
         } else {
-            CX::Walk::TreeWalker walker(m_options.FollowLinks);
+            CX::Walk::TreeWalker walker(m_all.Dereference);
             walker.Walk(name, m_options.Tree, *this);
         }
         Queue(TreeEnd, "");
@@ -322,7 +324,8 @@ private:
         m_pool.Submit(false);
     }
 
-    const CheckOptions& m_options;
+    const CX::Options::Options& m_all;
+    const CX::Options::CheckOptions& m_options;
     CX::Lines::LineWriter m_out;
     CX::Lines::ListFormat m_format = CX::Lines::ListFormat::Unknown;  // for all the lists
     std::unordered_set<std::string> m_listed;  // with a tree only: memory grows with the lists
@@ -340,15 +343,15 @@ private:
 
 }  // namespace
 
-int RunCheck(const CheckOptions& options, const std::vector<std::string>& lists) {
-    CheckRun run(options);
-    if (lists.empty()) {
+int RunCheck(const CX::Options::Options& options, unsigned jobs) {
+    CheckRun run(options, jobs);
+    if (options.Operands.empty()) {
         run.List("-");
     }
-    for (const std::string& list : lists) {
+    for (const std::string& list : options.Operands) {
         run.List(list);
     }
-    if (options.HasTree) {
+    if (options.Checking.HasTree) {
         run.Tree();
     }
     return run.Finish();

@@ -26,28 +26,30 @@ enum class Id {
     Version,
 };
 
-struct LongOption {
-    const char* Name;
+// One option: its letter (0 for none), its long name, and whether it takes a value.
+struct OptionSpec {
+    char Short;
+    const char* Long;
     Id Which;
     bool TakesValue;
 };
 
-constexpr LongOption LongOptions[] = {
-    {"recursive", Id::Recursive, false},
-    {"dereference", Id::Dereference, false},
-    {"jobs", Id::Jobs, true},
-    {"zero", Id::Zero, false},
-    {"files0-from", Id::Files0From, true},
-    {"progress", Id::Progress, false},
-    {"check", Id::Check, false},
-    {"quiet", Id::Quiet, false},
-    {"status", Id::Status, false},
-    {"strict", Id::Strict, false},
-    {"warn", Id::Warn, false},
-    {"ignore-missing", Id::IgnoreMissing, false},
-    {"tree", Id::Tree, true},
-    {"help", Id::Help, false},
-    {"version", Id::Version, false},
+constexpr OptionSpec Table[] = {
+    {'r', "recursive", Id::Recursive, false},
+    {'L', "dereference", Id::Dereference, false},
+    {'j', "jobs", Id::Jobs, true},
+    {'z', "zero", Id::Zero, false},
+    {0, "files0-from", Id::Files0From, true},
+    {0, "progress", Id::Progress, false},
+    {'c', "check", Id::Check, false},
+    {0, "quiet", Id::Quiet, false},
+    {0, "status", Id::Status, false},
+    {0, "strict", Id::Strict, false},
+    {'w', "warn", Id::Warn, false},
+    {0, "ignore-missing", Id::IgnoreMissing, false},
+    {0, "tree", Id::Tree, true},
+    {0, "help", Id::Help, false},
+    {0, "version", Id::Version, false},
 };
 
 constexpr unsigned MaxJobs = 1024;
@@ -100,26 +102,21 @@ bool Apply(Options& options, Id which, const std::string& value) {
             break;
         // As in sha256sum, the last of --quiet, --status and --warn is the one that holds.
         case Id::Quiet:
-            options.Quiet = true;
-            options.Status = options.Warn = false;
-            break;
         case Id::Status:
-            options.Status = true;
-            options.Quiet = options.Warn = false;
+        case Id::Warn:
+            options.Checking.Quiet = which == Id::Quiet;
+            options.Checking.Status = which == Id::Status;
+            options.Checking.Warn = which == Id::Warn;
             break;
         case Id::Strict:
-            options.Strict = true;
-            break;
-        case Id::Warn:
-            options.Warn = true;
-            options.Quiet = options.Status = false;
+            options.Checking.Strict = true;
             break;
         case Id::IgnoreMissing:
-            options.IgnoreMissing = true;
+            options.Checking.IgnoreMissing = true;
             break;
         case Id::Tree:
-            options.HasTree = true;
-            options.Tree = value;
+            options.Checking.HasTree = true;
+            options.Checking.Tree = value;
             break;
         case Id::Help:
             options.What = Options::Action::Help;
@@ -133,14 +130,8 @@ bool Apply(Options& options, Id which, const std::string& value) {
     return true;
 }
 
-Options Refuse(Options& options, std::string message) {
-    options.What = Options::Action::Refused;
-    options.Refusal = std::move(message);
-    return options;
-}
-
 // Options that only mean something when checking.
-const char* CheckOnly(const Options& options) {
+const char* CheckOnly(const CheckOptions& options) {
     if (options.Quiet) {
         return "--quiet";
     }
@@ -162,127 +153,143 @@ const char* CheckOnly(const Options& options) {
     return nullptr;
 }
 
+// The arguments, read one at a time; each reader below takes one and applies what it
+// says, or sets the refusal and answers false.
+class Reader {
+public:
+    Reader(int argc, char** argv, Options& options)
+        : m_argc(argc), m_argv(argv), m_options(options) {}
+
+    bool Read() {
+        bool optionsEnded = false;
+        for (m_next = 1; m_next < m_argc;) {
+            const std::string_view arg(m_argv[m_next++]);
+            if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+                m_options.Operands.emplace_back(arg);
+            } else if (arg == "--") {
+                optionsEnded = true;
+            } else if (!(arg[1] == '-' ? Long(arg) : ShortBundle(arg))) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    // --name, --name=value or --name value, the name shortened to any unambiguous prefix.
+    bool Long(std::string_view arg) {
+        const std::string_view body = arg.substr(2);
+        const std::size_t equals = body.find('=');
+        const std::string_view name = body.substr(0, equals);
+        const OptionSpec* match = nullptr;
+        std::string candidates;
+        int matches = 0;
+        for (const OptionSpec& option : Table) {
+            if (std::string_view(option.Long).substr(0, name.size()) != name) {
+                continue;
+            }
+            match = &option;
+            if (name.size() == std::strlen(option.Long)) {
+                matches = 1;  // an exact name wins over longer ones it begins
+                break;
+            }
+            ++matches;
+            candidates += std::string(" '--") + option.Long + "'";
+        }
+        if (matches != 1) {
+            return Refuse(matches == 0 ? "unrecognized option '" + std::string(arg) + "'"
+                                       : "option '" + std::string(arg) +
+                                             "' is ambiguous; possibilities:" + candidates);
+        }
+        const std::string named = std::string("option '--") + match->Long + "'";
+        std::string value;
+        if (match->TakesValue && equals != std::string_view::npos) {
+            value = body.substr(equals + 1);
+        } else if (match->TakesValue && m_next < m_argc) {
+            value = m_argv[m_next++];
+        } else if (match->TakesValue) {
+            return Refuse(named + " requires an argument");
+        } else if (equals != std::string_view::npos) {
+            return Refuse(named + " doesn't allow an argument");
+        }
+        return Apply(m_options, match->Which, value) || Refuse(m_options.Refusal);
+    }
+
+    // -abc: letters bundled; one that takes a value takes the rest of the argument, or the
+    // next argument.
+    bool ShortBundle(std::string_view arg) {
+        for (std::size_t k = 1; k < arg.size(); ++k) {
+            const OptionSpec* match = nullptr;
+            for (const OptionSpec& option : Table) {
+                if (option.Short != 0 && option.Short == arg[k]) {
+                    match = &option;
+                }
+            }
+            if (match == nullptr) {
+                return Refuse(std::string("invalid option -- '") + arg[k] + "'");
+            }
+            std::string value;
+            if (match->TakesValue) {
+                if (k + 1 < arg.size()) {
+                    value = arg.substr(k + 1);
+                } else if (m_next < m_argc) {
+                    value = m_argv[m_next++];
+                } else {
+                    return Refuse(std::string("option requires an argument -- '") + arg[k] + "'");
+                }
+                k = arg.size();
+            }
+            if (!Apply(m_options, match->Which, value)) {
+                return Refuse(m_options.Refusal);
+            }
+        }
+        return true;
+    }
+
+    bool Refuse(std::string message) {
+        m_options.What = Options::Action::Refused;
+        m_options.Refusal = std::move(message);
+        return false;
+    }
+
+    int m_argc;
+    char** m_argv;
+    int m_next = 1;
+    Options& m_options;
+};
+
+// The rules across options, once all are read: a refusal message, or "" when they hold.
+std::string Conflict(const Options& options) {
+    if (!options.Check) {
+        if (const char* option = CheckOnly(options.Checking)) {
+            return std::string("the ") + option +
+                   " option is meaningful only when verifying identifiers";
+        }
+    }
+    if (options.Check && options.HasFiles0From) {
+        return "the --files0-from option cannot be combined with --check";
+    }
+    if (options.Check && options.Recursive) {
+        return "the --recursive option cannot be combined with --check; --tree=DIR walks a tree";
+    }
+    if (options.HasFiles0From && !options.Operands.empty()) {
+        return "extra operand '" + options.Operands.front() +
+               "'\nfile operands cannot be combined with --files0-from";
+    }
+    return std::string();
+}
+
 }  // namespace
 
 Options Parse(int argc, char** argv) {
     Options options;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg(argv[i]);
-        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-            options.Operands.emplace_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg[1] == '-') {
-            const std::string_view body = arg.substr(2);
-            const std::size_t equals = body.find('=');
-            const std::string_view name = body.substr(0, equals);
-            const LongOption* match = nullptr;
-            std::string candidates;
-            int matches = 0;
-            for (const LongOption& option : LongOptions) {
-                if (std::string_view(option.Name).substr(0, name.size()) != name) {
-                    continue;
-                }
-                if (name.size() == std::strlen(option.Name)) {
-                    match = &option;  // an exact name wins over longer ones it begins
-                    matches = 1;
-                    break;
-                }
-                match = &option;
-                ++matches;
-                candidates += std::string(" '--") + option.Name + "'";
-            }
-            if (matches == 0) {
-                return Refuse(options, "unrecognized option '" + std::string(arg) + "'");
-            }
-            if (matches > 1) {
-                return Refuse(options, "option '" + std::string(arg) +
-                                           "' is ambiguous; possibilities:" + candidates);
-            }
-            std::string value;
-            if (match->TakesValue) {
-                if (equals != std::string_view::npos) {
-                    value = body.substr(equals + 1);
-                } else if (i + 1 < argc) {
-                    value = argv[++i];
-                } else {
-                    return Refuse(options, std::string("option '--") + match->Name +
-                                               "' requires an argument");
-                }
-            } else if (equals != std::string_view::npos) {
-                return Refuse(options, std::string("option '--") + match->Name +
-                                           "' doesn't allow an argument");
-            }
-            if (!Apply(options, match->Which, value)) {
-                return Refuse(options, options.Refusal);
-            }
-            continue;
-        }
-        for (std::size_t k = 1; k < arg.size(); ++k) {
-            const char c = arg[k];
-            Id which;
-            switch (c) {
-                case 'r':
-                    which = Id::Recursive;
-                    break;
-                case 'L':
-                    which = Id::Dereference;
-                    break;
-                case 'z':
-                    which = Id::Zero;
-                    break;
-                case 'c':
-                    which = Id::Check;
-                    break;
-                case 'w':
-                    which = Id::Warn;
-                    break;
-                case 'j': {
-                    std::string value;
-                    if (k + 1 < arg.size()) {
-                        value = arg.substr(k + 1);
-                    } else if (i + 1 < argc) {
-                        value = argv[++i];
-                    } else {
-                        return Refuse(options, "option requires an argument -- 'j'");
-                    }
-                    if (!Apply(options, Id::Jobs, value)) {
-                        return Refuse(options, options.Refusal);
-                    }
-                    k = arg.size();
-                    continue;
-                }
-                default:
-                    return Refuse(options, std::string("invalid option -- '") + c + "'");
-            }
-            static_cast<void>(Apply(options, which, std::string()));
-        }
-    }
-    if (options.What != Options::Action::Run) {
+    if (!Reader(argc, argv, options).Read() || options.What != Options::Action::Run) {
         return options;
     }
-    if (!options.Check) {
-        if (const char* option = CheckOnly(options)) {
-            return Refuse(options, std::string("the ") + option +
-                                       " option is meaningful only when verifying identifiers");
-        }
-    }
-    if (options.Check && options.HasFiles0From) {
-        return Refuse(options, "the --files0-from option cannot be combined with --check");
-    }
-    if (options.Check && options.Recursive) {
-        return Refuse(options,
-                      "the --recursive option cannot be combined with --check; "
-                      "--tree=DIR walks a tree");
-    }
-    if (options.HasFiles0From && !options.Operands.empty()) {
-        return Refuse(options, "extra operand '" + options.Operands.front() +
-                                   "'\nfile operands cannot be combined with --files0-from");
+    std::string conflict = Conflict(options);
+    if (!conflict.empty()) {
+        options.What = Options::Action::Refused;
+        options.Refusal = std::move(conflict);
     }
     return options;
 }

@@ -5,6 +5,17 @@
 
 namespace CX::Options {
 
+// What only check mode reads, as the command line gave it.
+struct CheckOptions {
+    bool Quiet = false;
+    bool Status = false;
+    bool Strict = false;
+    bool Warn = false;
+    bool IgnoreMissing = false;
+    bool HasTree = false;
+    std::string Tree;
+};
+
 // What the command line asked for.
 struct Options {
     enum class Action { Run, Help, Version, Refused };
@@ -16,16 +27,10 @@ struct Options {
     bool Zero = false;
     bool Progress = false;
     bool Check = false;
-    bool Quiet = false;
-    bool Status = false;
-    bool Strict = false;
-    bool Warn = false;
-    bool IgnoreMissing = false;
+    CheckOptions Checking;
     unsigned Jobs = 0;  // 0: one per processor
     bool HasFiles0From = false;
     std::string Files0From;
-    bool HasTree = false;
-    std::string Tree;
     std::vector<std::string> Operands;
 };
 
