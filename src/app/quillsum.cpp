@@ -8,46 +8,35 @@
 #include <thread>
 
 #include "check/check.h"
-#include "io/file_input_stream.h"
 #include "io/path_query.h"
-#include "io/std_input_stream.h"
-#include "lines/line_writer.h"
 #include "lines/name_list.h"
 #include "lines/names.h"
 #include "lines/progress.h"
 #include "lines/quote.h"
 #include "lines/reasons.h"
 #include "options/options.h"
+#include "run/run_core.h"
 #include "walk/walk.h"
-#include "workers/identify.h"
-#include "workers/ordered_pool.h"
 
 namespace {
 
-enum ExitCode : int {
-    ExitSuccess = 0,
-    ExitTrouble = 2,
-};
+using CX::Run::ExitSuccess;
+using CX::Run::ExitTrouble;
 
-using CX::Workers::Failure;
-
-// One place in compute mode's window: what to do, and once done, what came of it.
-struct ComputeJob {
-    enum class Kind : std::uint8_t {
-        File,           // identify the file at OpenPath (or at Name when OpenPath is empty)
-        StandardInput,  // identify standard input
-        Problem,        // an error found before any reading: Name and Reason
-        Note,           // a remark that is no error: Name and Reason
-        Text,           // an error whose words are made already: Name holds them
-    };
-    Kind What = Kind::File;
-    std::string Name;      // as printed
+// One place in compute mode's window: a file or standard input to identify.
+struct ComputeJob : CX::Run::JobBase {
+    bool StandardInput = false;
     std::string OpenPath;  // as opened, when it differs from Name
-    const char* Reason = "";
-    CX::Workers::Outcome Result;
+
+    // On a worker thread.
+    void Run(CX::Workers::Identifier& identifier) {
+        if (StandardInput) {
+            identifier.IdentifyStandardInput(Result);
+        } else {
+            identifier.IdentifyPath(OpenPath.empty() ? Name.c_str() : OpenPath.c_str(), Result);
+        }
+    }
 };
-using JobKind = ComputeJob::Kind;
-using Pool = CX::Workers::OrderedPool<ComputeJob, CX::Workers::Identifier>;
 
 unsigned JobCount(const CX::Options::Options& options) {
     if (options.Jobs != 0) {
@@ -59,23 +48,17 @@ unsigned JobCount(const CX::Options::Options& options) {
 
 // The run in compute mode: finds the files, hands them to the pool, and prints what comes
 // back, in order, on the one thread that submits.
-class ComputeRun : public CX::Workers::IPoolJobs<ComputeJob, CX::Workers::Identifier>,
-                   public CX::Walk::IWalkSink {
+class ComputeRun final : public CX::Run::RunCore<ComputeJob> {
 public:
     explicit ComputeRun(const CX::Options::Options& options)
-        : m_options(options),
-          m_out(stdout, options.Zero),
-          m_walker(options.Dereference),
-          m_pool(JobCount(options), *this) {}
+        : RunCore(options.Zero, JobCount(options)),
+          m_options(options),
+          m_walker(options.Dereference) {}
 
     // One operand: a file, "-" for standard input, or with -r a folder to walk.
     void Operand(const std::string& operand) {
         if (operand == "-") {
-            ComputeJob& job = m_pool.Next();
-            job.What = JobKind::StandardInput;
-            job.Name = operand;
-            job.OpenPath.clear();
-            m_pool.Submit();
+            Identify(operand, operand, true);
             return;
         }
         const std::string name = CX::Lines::Printed(operand);
@@ -93,25 +76,17 @@ public:
                 return;
             }
         }
-        File(name, operand, 0);
+        Identify(name, operand, false);
     }
 
     // Operands from a list of NUL-ended names.
     void OperandsFrom(const std::string& list) {
-        std::unique_ptr<CX::IO::IInputStream> stream;
-        const bool fromStdin = list == "-";
-        if (fromStdin) {
-            stream = std::make_unique<CX::IO::StdInputStream>();
-        } else {
-            auto file = std::make_unique<CX::IO::FileInputStream>(list.c_str());
-            if (!file->IsOpen()) {
-                Fatal("cannot open '" + list + "' for reading: " +
-                      CX::Lines::ReasonForOpen(list.c_str(), file->GetOpenError()));
-                return;
-            }
-            stream = std::move(file);
+        const CX::Run::Input input = CX::Run::OpenInput(list);
+        if (!input.Stream) {
+            Queue(0, "cannot open '" + list + "' for reading: " + input.Reason);
+            return;
         }
-        CX::Lines::RecordReader reader(*stream, '\0');
+        CX::Lines::RecordReader reader(*input.Stream, '\0');
         std::string name;
         bool tooLong = false;
         std::uint64_t number = 0;
@@ -120,133 +95,58 @@ public:
             const std::string where =
                 CX::Lines::QuoteName(list) + ":" + std::to_string(number) + ": ";
             if (tooLong) {
-                Raw(where + CX::Lines::ReasonFor(ERROR_FILENAME_EXCED_RANGE));
+                Queue(0, where + CX::Lines::ReasonFor(ERROR_FILENAME_EXCED_RANGE));
             } else if (name.empty()) {
-                Raw(where + "invalid zero-length file name");
-            } else if (fromStdin && name == "-") {
-                Raw(where +
-                    "when reading file names from standard input, no file name of "
-                    "'-' allowed");
+                Queue(0, where + "invalid zero-length file name");
+            } else if (list == "-" && name == "-") {
+                Queue(0, where +
+                             "when reading file names from standard input, no file name of "
+                             "'-' allowed");
             } else {
                 Operand(name);
             }
         }
         if (reader.Error() != ERROR_SUCCESS) {
-            Problem(list, fromStdin ? CX::Lines::ReasonForStandardInput(reader.Error())
-                                    : CX::Lines::ReasonFor(reader.Error()));
+            Problem(list, CX::Run::ReadFailure(list, reader.Error()));
         }
     }
 
-    int Finish() {
-        m_pool.Finish();
-        if (!m_out.Flush()) {
-            CX::Lines::WriteMessage(stderr, "write error");
-            m_status = ExitTrouble;
-        }
-        return m_status;
-    }
-
-    // The walk's findings, and files named directly.
+    // The walk's findings.
     void File(const std::string& name, const std::string& openPath, std::uint64_t) override {
-        ComputeJob& job = m_pool.Next();
-        job.What = JobKind::File;
+        Identify(name, openPath, false);
+    }
+
+private:
+    void Identify(const std::string& name, const std::string& openPath, bool standardInput) {
+        ComputeJob& job = Next();
+        job.What = CX::Run::JobBase::Kind::Work;
+        job.StandardInput = standardInput;
         job.Name = name;
         if (openPath == name) {
             job.OpenPath.clear();
         } else {
             job.OpenPath = openPath;
         }
-        m_pool.Submit();
-    }
-    void Problem(const std::string& name, const char* reason) override {
-        Message(JobKind::Problem, name, reason);
-    }
-    void Skipped(const std::string& name, const char* reason) override {
-        Message(JobKind::Note, name, reason);
-    }
-
-    // On a worker thread: touches the job and the worker only.
-    void Run(ComputeJob& job, CX::Workers::Identifier& identifier) override {
-        if (job.What == JobKind::StandardInput) {
-            identifier.IdentifyStandardInput(job.Result);
-        } else {
-            identifier.IdentifyPath(job.OpenPath.empty() ? job.Name.c_str() : job.OpenPath.c_str(),
-                                    job.Result);
-        }
+        Submit();
     }
 
     // The pool's results, in order.
-    void Deliver(ComputeJob& job) override {
-        switch (job.What) {
-            case JobKind::Problem:
-                Report(job.Name, job.Reason, true);
-                return;
-            case JobKind::Note:
-                Report(job.Name, job.Reason, false);
-                return;
-            case JobKind::Text:
-                Fatal(job.Name);
-                return;
-            case JobKind::File:
-            case JobKind::StandardInput:
-                break;
-        }
-        switch (job.Result.What) {
-            case Failure::None:
-                m_out.Identifier(job.Result.Record, job.Name);
-                return;
-            case Failure::IsDirectory:
-                Report(job.Name, CX::Lines::IsADirectory, true);
-                return;
-            case Failure::Open:
-            case Failure::Read:
-                Report(job.Name, CX::Lines::ReasonFor(job.Result.Error), true);
-                return;
-            case Failure::Digest:
-                Report(job.Name, "the digest could not be computed", true);
-                return;
+    void Delivered(ComputeJob& job) override {
+        if (const char* words = CX::Run::OutcomeWords(job.Result)) {
+            Report(job.Name, words);
+            m_trouble = true;
+        } else {
+            m_out.Identifier(job.Result.Record, job.Name);
         }
     }
-
-private:
-    void Message(JobKind kind, const std::string& name, const char* reason) {
-        ComputeJob& job = m_pool.Next();
-        job.What = kind;
-        job.Name = name;
-        job.OpenPath.clear();
-        job.Reason = reason;
-        m_pool.Submit(false);
-    }
-
-    // An error whose text is made already, in its place among the results.
-    void Raw(const std::string& text) {
-        ComputeJob& job = m_pool.Next();
-        job.What = JobKind::Text;
-        job.Name = text;
-        job.OpenPath.clear();
-        m_pool.Submit(false);
-    }
-
-    void Report(const std::string& name, const char* reason, bool error) {
-        // What was printed before goes out first, so that a terminal shows both in order.
-        static_cast<void>(m_out.Flush());
-        CX::Lines::WriteProblem(stderr, name, reason);
-        if (error) {
-            m_status = ExitTrouble;
-        }
-    }
-
-    void Fatal(const std::string& text) {
-        static_cast<void>(m_out.Flush());
-        CX::Lines::WriteMessage(stderr, text);
-        m_status = ExitTrouble;
+    // An error whose words are made already.
+    void DeliveredText(ComputeJob& job) override {
+        Say(job.Name);
+        m_trouble = true;
     }
 
     const CX::Options::Options& m_options;
-    CX::Lines::LineWriter m_out;
     CX::Walk::TreeWalker m_walker;
-    Pool m_pool;  // last: it delivers into the members above
-    int m_status = ExitSuccess;
 };
 
 }  // namespace

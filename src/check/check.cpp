@@ -6,41 +6,39 @@
 #include <string>
 #include <unordered_set>
 
-#include "io/file_input_stream.h"
 #include "io/path_query.h"
-#include "io/std_input_stream.h"
 #include "lines/line_writer.h"
 #include "lines/list_parser.h"
 #include "lines/name_list.h"
 #include "lines/names.h"
 #include "lines/quote.h"
 #include "lines/reasons.h"
+#include "run/run_core.h"
 #include "walk/walk.h"
-#include "workers/identify.h"
-#include "workers/ordered_pool.h"
 
 namespace CX::Check {
 namespace {
 
 using CX::Workers::Failure;
 
-// One place in check mode's window.
-struct CheckJob {
-    enum class Kind : std::uint8_t {
-        Check,    // identify Name against Expected: its length is checked first
-        Problem,  // an error found before any reading: Name and Reason
-        Note,     // a remark that is no error: Name and Reason
-        Text,     // anything else for the deliverer, in order: Tag says what, Name holds it
-    };
-    Kind What = Kind::Check;
-    int Tag = 0;
-    std::string Name;
-    const char* Reason = "";
+// One place in check mode's window: a listed file to check against its identifier.
+struct CheckJob : CX::Run::JobBase {
     std::uint8_t Expected[CX::Hash::ContentDigest::RecordSize];
-    CX::Workers::Outcome Result;
+
+    // On a worker thread. "-" in a list is standard input, as sha256sum reads it; a file's
+    // length is checked first, so that one of another size is not read at all.
+    void Run(CX::Workers::Identifier& identifier) {
+        if (Name == "-") {
+            identifier.IdentifyStandardInput(Result);
+            return;
+        }
+        std::uint64_t length = 0;
+        for (int i = 7; i >= 0; --i) {
+            length = (length << 8) | Expected[i];  // little-endian, as recorded
+        }
+        identifier.IdentifyPath(Name.c_str(), Result, &length);
+    }
 };
-using JobKind = CheckJob::Kind;
-using Pool = CX::Workers::OrderedPool<CheckJob, CX::Workers::Identifier>;
 
 // What a Text job stands for.
 enum Tag : int {
@@ -51,37 +49,24 @@ enum Tag : int {
     TreeEnd,
 };
 
-constexpr int ExitDiffers = 1;
-constexpr int ExitTrouble = 2;
-
 std::string Counted(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + (n == 1 ? one : many);
 }
 
-class CheckRun : public CX::Workers::IPoolJobs<CheckJob, CX::Workers::Identifier>,
-                 public CX::Walk::IWalkSink {
+class CheckRun final : public CX::Run::RunCore<CheckJob> {
 public:
     CheckRun(const CX::Options::Options& options, unsigned jobs)
-        : m_all(options),
-          m_options(options.Checking),
-          m_out(stdout, options.Zero),
-          m_pool(jobs, *this) {}
+        : RunCore(options.Zero, jobs), m_all(options), m_options(options.Checking) {}
 
     void List(const std::string& list) {
         const bool fromStdin = list == "-";
         const std::string shown = fromStdin ? std::string("standard input") : list;
-        std::unique_ptr<CX::IO::IInputStream> stream;
-        if (fromStdin) {
-            stream = std::make_unique<CX::IO::StdInputStream>();
-        } else {
-            auto file = std::make_unique<CX::IO::FileInputStream>(list.c_str());
-            if (!file->IsOpen()) {
-                Problem(list, CX::Lines::ReasonForOpen(list.c_str(), file->GetOpenError()));
-                return;
-            }
-            stream = std::move(file);
+        const CX::Run::Input input = CX::Run::OpenInput(list);
+        if (!input.Stream) {
+            Problem(list, input.Reason);
+            return;
         }
-        CX::Lines::RecordReader reader(*stream, m_all.Zero ? '\0' : '\n');
+        CX::Lines::RecordReader reader(*input.Stream, m_all.Zero ? '\0' : '\n');
         std::string record;
         std::string name;
         bool tooLong = false;
@@ -103,17 +88,16 @@ public:
             if (m_options.HasTree) {
                 m_listed.insert(CX::Lines::Printed(name));
             }
-            CheckJob& job = m_pool.Next();
-            job.What = JobKind::Check;
+            CheckJob& job = Next();
+            job.What = CX::Run::JobBase::Kind::Work;
             job.Name = name;
             std::memcpy(job.Expected, expected, sizeof expected);
-            m_pool.Submit();
+            Submit();
         }
         if (reader.Error() != ERROR_SUCCESS) {
             // As sha256sum -c: the list named with the reason, and no summary of it.
-            Queue(ListFailed, CX::Lines::QuoteName(shown) + ": " +
-                                  (fromStdin ? CX::Lines::ReasonForStandardInput(reader.Error())
-                                             : CX::Lines::ReasonFor(reader.Error())));
+            Queue(ListFailed,
+                  CX::Lines::QuoteName(shown) + ": " + CX::Run::ReadFailure(list, reader.Error()));
             return;
         }
         Queue(ListEnd, CX::Lines::QuoteName(shown));
@@ -136,61 +120,17 @@ public:
         Queue(TreeEnd, "");
     }
 
-    int Finish() {
-        m_pool.Finish();
-        if (!m_out.Flush()) {
-            CX::Lines::WriteMessage(stderr, "write error");
-            m_trouble = true;
-        }
-        return m_trouble ? ExitTrouble : m_differs ? ExitDiffers : 0;
-    }
-
     // The tree walk's findings.
     void File(const std::string& name, const std::string&, std::uint64_t) override {
         if (m_listed.count(name) == 0) {
             Queue(New, name);
         }
     }
-    void Problem(const std::string& name, const char* reason) override {
-        Message(JobKind::Problem, name, reason);
-    }
-    void Skipped(const std::string& name, const char* reason) override {
-        Message(JobKind::Note, name, reason);
-    }
-
-    // On a worker thread: touches the job and the worker only.
-    void Run(CheckJob& job, CX::Workers::Identifier& identifier) override {
-        // "-" in a list is standard input, as sha256sum reads it.
-        if (job.Name == "-") {
-            identifier.IdentifyStandardInput(job.Result);
-            return;
-        }
-        std::uint64_t length = 0;
-        for (int i = 7; i >= 0; --i) {
-            length = (length << 8) | job.Expected[i];  // little-endian, as recorded
-        }
-        identifier.IdentifyPath(job.Name.c_str(), job.Result, &length);
-    }
-
-    void Deliver(CheckJob& job) override {
-        switch (job.What) {
-            case JobKind::Check:
-                Checked(job);
-                return;
-            case JobKind::Problem:
-                Report(job.Name, job.Reason);
-                m_trouble = true;
-                return;
-            case JobKind::Note:
-                Report(job.Name, job.Reason);
-                return;
-            case JobKind::Text:
-                Text(job);
-                return;
-        }
-    }
 
 private:
+    void Delivered(CheckJob& job) override { Checked(job); }
+    void DeliveredText(CheckJob& job) override { Text(job); }
+
     void Checked(const CheckJob& job) {
         ++m_entries;
         const CX::Workers::Outcome& result = job.Result;
@@ -205,10 +145,8 @@ private:
             m_differs = true;
             return;
         }
-        if (result.What != Failure::None) {
-            Report(job.Name, result.What == Failure::IsDirectory ? CX::Lines::IsADirectory
-                             : result.What == Failure::Digest ? "the digest could not be computed"
-                                                              : CX::Lines::ReasonFor(result.Error));
+        if (const char* words = CX::Run::OutcomeWords(result)) {
+            Report(job.Name, words);
             Verdict(job.Name, "FAILED open or read");
             ++m_unreadable;
             m_trouble = true;
@@ -298,35 +236,8 @@ private:
         }
     }
 
-    void Report(const std::string& name, const char* reason) {
-        static_cast<void>(m_out.Flush());  // what came before first, on a terminal too
-        CX::Lines::WriteProblem(stderr, name, reason);
-    }
-
-    void Say(const std::string& text) {
-        static_cast<void>(m_out.Flush());
-        CX::Lines::WriteMessage(stderr, text);
-    }
-
-    void Message(JobKind kind, const std::string& name, const char* reason) {
-        CheckJob& job = m_pool.Next();
-        job.What = kind;
-        job.Name = name;
-        job.Reason = reason;
-        m_pool.Submit(false);
-    }
-
-    void Queue(Tag tag, const std::string& text) {
-        CheckJob& job = m_pool.Next();
-        job.What = JobKind::Text;
-        job.Tag = tag;
-        job.Name = text;
-        m_pool.Submit(false);
-    }
-
     const CX::Options::Options& m_all;
     const CX::Options::CheckOptions& m_options;
-    CX::Lines::LineWriter m_out;
     CX::Lines::ListFormat m_format = CX::Lines::ListFormat::Unknown;  // for all the lists
     std::unordered_set<std::string> m_listed;  // with a tree only: memory grows with the lists
     // Counted as the results are delivered, so they are each list's own.
@@ -336,9 +247,6 @@ private:
     std::size_t m_mismatched = 0;
     std::size_t m_matched = 0;
     std::size_t m_new = 0;
-    bool m_differs = false;
-    bool m_trouble = false;
-    Pool m_pool;  // last: it delivers into the members above
 };
 
 }  // namespace
