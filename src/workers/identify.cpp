@@ -8,6 +8,8 @@
 
 namespace CX::Workers {
 
+static_assert(CX::Digest::RecordDigest::RecordSize == CX::Hash::ContentDigest::RecordSize);
+
 Identifier::Identifier() : m_buffer(new std::uint8_t[BlockSize]) {}
 
 void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,
@@ -59,10 +61,7 @@ void Identifier::IdentifyStandardInput(Outcome& outcome) {
 void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) {
     outcome.What = Failure::None;
     outcome.Error = ERROR_SUCCESS;
-    if (!m_digest.Reset().IsSuccess()) {
-        outcome.What = Failure::Digest;
-        return;
-    }
+    m_digest.Reset();
     for (;;) {
         std::uint32_t cRead = 0;
         const Status status = stream.Read(m_buffer.get(), BlockSize, &cRead);
@@ -79,10 +78,7 @@ void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) 
             outcome.Error = error;
             return;
         }
-        if (!m_digest.Update(m_buffer.get(), cRead).IsSuccess()) {
-            outcome.What = Failure::Digest;
-            return;
-        }
+        m_digest.Update(m_buffer.get(), cRead);
         if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
             progress->Read(cRead);
         }
@@ -90,9 +86,7 @@ void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) 
     if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
         progress->Finished();
     }
-    if (!m_digest.Final(outcome.Record).IsSuccess()) {
-        outcome.What = Failure::Digest;
-    }
+    m_digest.Final(outcome.Record);
 }
 
 }  // namespace CX::Workers

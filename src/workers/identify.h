@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "digest/record_digest.h"
 #include "hash/content_digest.h"
 #include "io/input_stream.h"
 #include "platform/win32.h"
@@ -15,7 +16,7 @@ enum class Failure : std::uint8_t {
     Open,         // Error tells why it could not be opened
     IsDirectory,  // a folder was named as a file
     Read,         // Error tells why a read failed
-    Digest,       // the digest could not be computed (no hash context)
+    Digest,       // the digest could not be computed (quillsum's digest cannot fail)
 };
 
 struct Outcome {
@@ -53,7 +54,7 @@ private:
     void IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome);
 
     std::unique_ptr<std::uint8_t[]> m_buffer;
-    CX::Hash::ContentDigest m_digest;
+    CX::Digest::RecordDigest m_digest;
 };
 
 }  // namespace CX::Workers
