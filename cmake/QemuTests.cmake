@@ -17,7 +17,7 @@ set(CX_TEST_PROPERTIES ENVIRONMENT QUILLMARK_NO_SELF_EXEC=1)
 # test then requires them in use. qemu-user shows the build machine's /proc/cpuinfo, which
 # cannot tell.
 if(CROSS_QEMU_CPU STREQUAL "max" AND CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
-  set(CX_TEST_PROPERTIES ENVIRONMENT "QUILLMARK_NO_SELF_EXEC=1;QUILLMARK_PROCESSOR_HAS_SHA=1")
+  list(APPEND CX_TEST_PROPERTIES ENVIRONMENT_MODIFICATION QUILLMARK_PROCESSOR_HAS_SHA=set:1)
 endif()
 function(cx_wine_test_target target)
 endfunction()

@@ -58,6 +58,7 @@ protected:
         if (!CX::Digest::UseSha256PathForTesting(GetParam())) {
             GTEST_SKIP() << "this processor cannot run " << CX::Digest::NameOf(GetParam());
         }
+        ASSERT_EQ(RecordDigest().Path(), GetParam());
     }
     void TearDown() override { CX::Digest::UseSha256PathForTesting(m_before); }
     Sha256Path m_before = Sha256Path::Portable;
