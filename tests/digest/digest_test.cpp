@@ -156,9 +156,12 @@ std::string ProcessorHasShaFromOutside(Sha256Path& fast) {
     fast = Sha256Path::ArmSha2;
     const std::string flag = " sha2";
 #else
-    fast = Sha256Path::Portable;
-    return "";
+    fast = Sha256Path::Portable;  // no processor instructions are written for this one
+    const std::string flag;
 #endif
+    if (flag.empty()) {
+        return "";
+    }
     if (const char* told = std::getenv("QUILLMARK_PROCESSOR_HAS_SHA")) {
         return told;
     }
