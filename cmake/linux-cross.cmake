@@ -18,6 +18,10 @@ endif()
 # add_test with a target as its command). -L: the dynamic loader and the target's shared
 # libraries come from the cross sysroot.
 set(CMAKE_CROSSCOMPILING_EMULATOR "${QUILLMARK_QEMU}" -L "${cross_sysroot}")
+# The processor model, where the including file names one (CROSS_QEMU_CPU).
+if(CROSS_QEMU_CPU)
+  list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -cpu ${CROSS_QEMU_CPU})
+endif()
 
 # Libraries and headers come from the sysroot only; programs from the build machine.
 set(CMAKE_FIND_ROOT_PATH ${cross_sysroot})

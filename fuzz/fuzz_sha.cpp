@@ -2,8 +2,7 @@
 // byte, and in pieces the input picks (zero-length pieces with a null pointer included)
 // must end in the same digest, or, when the bit count is started near its top, in the
 // same state byte for byte. The one call takes the block-wise fast path wherever it can;
-// the byte-by-byte feed is the definition it has to agree with. Where the processor has
-// SHA instructions, SHA-256 through them must equal SHA-256 through the portable rounds.
+// the byte-by-byte feed is the definition it has to agree with.
 //
 // Input layout:
 //   byte 0      bit 0 set: start every context with its bit count m bytes short of its
@@ -19,7 +18,6 @@
 #include <cstring>
 #include <limits>
 
-#include "hash/sha256_accelerated.h"
 #include "hash/sha_engine.h"
 
 namespace {
@@ -231,24 +229,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(msg, data + 4, n);
     for (int algorithm = 0; algorithm < 5; ++algorithm) {
         CheckAlgorithm(algorithm, msg, n, nearTop, m, seed);
-    }
-    // Where the processor has SHA instructions, its rounds and the portable ones give the
-    // same SHA-256.
-    if (Detail::UseSha256Accelerated(true)) {
-        std::uint8_t digest[2][32];
-        for (int portable = 0; portable < 2; ++portable) {
-            Detail::UseSha256Accelerated(portable == 0);
-            ShaContext context;
-            ShaReset(&context, ShaAlgorithm::Sha256);
-            if (ShaInput(&context, msg, static_cast<std::uint32_t>(n)) != ShaSuccess ||
-                ShaResult(&context, digest[portable]) != ShaSuccess) {
-                Fail("SHA-256 refused a message", 2);
-            }
-        }
-        Detail::UseSha256Accelerated(true);
-        if (std::memcmp(digest[0], digest[1], 32) != 0) {
-            Fail("the processor's SHA-256 differs from the portable one", 2);
-        }
     }
     std::free(msg);
     return 0;

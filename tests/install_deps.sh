@@ -34,6 +34,9 @@ have_file /usr/src/googletest/CMakeLists.txt || missing+=(googletest)
 # The Linux cross builds: the aarch64 and s390x cross compilers (their sysroots come with
 # them) and qemu-user to run their tests; GoogleTest from the same sources as above.
 have_cmd aarch64-linux-gnu-g++ || missing+=(g++-aarch64-linux-gnu)
+# objdump, native and cross: which SHA instructions each program holds.
+have_cmd objdump || missing+=(binutils)
+have_cmd aarch64-linux-gnu-objdump || missing+=(binutils-aarch64-linux-gnu)
 have_cmd s390x-linux-gnu-g++ || missing+=(g++-s390x-linux-gnu)
 { have_cmd qemu-aarch64-static && have_cmd qemu-s390x-static; } || missing+=(qemu-user-static)
 # The packages: dpkg-buildflags and dpkg-shlibdeps for the .deb, lintian to judge it,

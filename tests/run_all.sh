@@ -31,9 +31,22 @@ native() { cmake --workflow --preset test; }
 # The worker pool's test and quillsum's end-to-end cases, each run with four workers.
 tsan() { cmake --workflow --preset tsan-test; }
 windows() { cmake --workflow --preset mingw-test && tests/reproducible.sh; }
+# sha_instructions <objdump> <pattern> <binary> <none|some>: whether the binary holds SHA-256
+# instructions: quillmark runs the engine's portable rounds only, quillsum the processor's
+# where it has them.
+sha_instructions() {
+    local n
+    n=$("$1" -d "$3" | grep -cE "$2") || true
+    echo "$3: $n SHA-256 instructions"
+    case $4 in none) [ "$n" -eq 0 ] ;; some) [ "$n" -gt 0 ] ;; esac
+}
+arm_sha='sha256(h|h2|su0|su1)'
+x86_sha='sha256(rnds2|msg1|msg2)'
 cross() {  # both, even when the first fails
     local rc=0
     cmake --workflow --preset aarch64-test || rc=1
+    sha_instructions aarch64-linux-gnu-objdump "$arm_sha" build/aarch64/quillmark none || rc=1
+    sha_instructions aarch64-linux-gnu-objdump "$arm_sha" build/aarch64/quillsum some || rc=1
     cmake --workflow --preset s390x-test || rc=1
     return $rc
 }
@@ -45,6 +58,8 @@ fuzz() {
 # is timed.
 release() {
     cmake --preset release -DQUILLMARK_WERROR=ON && cmake --build --preset release &&
+        sha_instructions objdump "$x86_sha" build/release/quillmark none &&
+        sha_instructions objdump "$x86_sha" build/release/quillsum some &&
         cmake --preset bench -DQUILLMARK_WERROR=ON && cmake --build --preset bench &&
         tests/valgrind/run.sh build/release/quillmark &&
         bash tests/e2e/e2e.sh huge_sparse_file "$PWD/build/release/quillmark"

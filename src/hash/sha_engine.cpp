@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "hash/sha256_compress.h"
 #include "hash/sha_path.h"
 
 namespace CX::Hash {
@@ -17,8 +18,6 @@ constexpr std::uint32_t Sha1Initial[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x
                                           0xc3d2e1f0};
 constexpr std::uint32_t Sha224Initial[8] = {0xc1059ed8, 0x367cd507, 0x3070dd17, 0xf70e5939,
                                             0xffc00b31, 0x68581511, 0x64f98fa7, 0xbefa4fa4};
-constexpr std::uint32_t Sha256Initial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                            0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 constexpr std::uint64_t Sha384Initial[8] = {
     0xcbbb9d5dc1059ed8, 0x629a292a367cd507, 0x9159015a3070dd17, 0x152fecd8f70e5939,
     0x67332667ffc00b31, 0x8eb44a8768581511, 0xdb0c2e0d64f98fa7, 0x47b5481dbefa4fa4};
@@ -49,7 +48,7 @@ void ShaReset(ShaContext* context, ShaAlgorithm algorithm) {
             ResetState(context->State.Sha256, Sha224Initial);
             break;
         case ShaAlgorithm::Sha256:
-            ResetState(context->State.Sha256, Sha256Initial);
+            ResetState(context->State.Sha256, Sha256InitialHash);
             break;
         case ShaAlgorithm::Sha384:
             ResetState(context->State.Sha512, Sha384Initial);

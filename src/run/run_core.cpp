@@ -33,11 +33,9 @@ const char* OutcomeWords(const CX::Workers::Outcome& outcome) {
             return CX::Lines::IsADirectory;
         case CX::Workers::Failure::Open:
         case CX::Workers::Failure::Read:
-            return CX::Lines::ReasonFor(outcome.Error);
-        case CX::Workers::Failure::Digest:
             break;
     }
-    return "the digest could not be computed";
+    return CX::Lines::ReasonFor(outcome.Error);
 }
 
 }  // namespace CX::Run

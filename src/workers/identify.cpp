@@ -5,8 +5,11 @@
 #include "io/std_input_stream.h"
 #include "lines/names.h"
 #include "lines/progress.h"
+#include "workers/read_ahead.h"
 
 namespace CX::Workers {
+
+static_assert(CX::Digest::RecordDigest::RecordSize == CX::Hash::ContentDigest::RecordSize);
 
 Identifier::Identifier() : m_buffer(new std::uint8_t[BlockSize]) {}
 
@@ -63,11 +66,14 @@ void Identifier::IdentifyStandardInput(Outcome& outcome) {
 void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) {
     outcome.What = Failure::None;
     outcome.Error = ERROR_SUCCESS;
-    if (!m_digest.Reset().IsSuccess()) {
-        outcome.What = Failure::Digest;
-        return;
-    }
-    for (;;) {
+    m_digest.Reset();
+    for (std::uint64_t total = 0;;) {
+        if (total >= ReadAheadAfter) {
+            if (!HashReadAhead(stream, outcome)) {
+                return;
+            }
+            break;
+        }
         std::uint32_t cRead = 0;
         const Status status = stream.Read(m_buffer.get(), BlockSize, &cRead);
         if (status.Code == StatusCode::EndOfData) {
@@ -83,20 +89,35 @@ void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) 
             outcome.Error = error;
             return;
         }
-        if (!m_digest.Update(m_buffer.get(), cRead).IsSuccess()) {
-            outcome.What = Failure::Digest;
-            return;
-        }
+        m_digest.Update(m_buffer.get(), cRead);
         if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
             progress->Read(cRead);
         }
+        total += cRead;
     }
     if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
         progress->Finished();
     }
-    if (!m_digest.Final(outcome.Record).IsSuccess()) {
-        outcome.What = Failure::Digest;
+    m_digest.Final(outcome.Record);
+}
+
+bool Identifier::HashReadAhead(CX::IO::IInputStream& stream, Outcome& outcome) {
+    ReadAhead ahead(stream);
+    const std::uint8_t* data = nullptr;
+    std::uint32_t size = 0;
+    DWORD error = ERROR_SUCCESS;
+    while (ahead.Next(&data, &size, &error)) {
+        m_digest.Update(data, size);
+        if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
+            progress->Read(size);
+        }
     }
+    if (error != ERROR_SUCCESS) {
+        outcome.What = Failure::Read;
+        outcome.Error = error;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace CX::Workers

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "digest/record_digest.h"
 #include "hash/content_digest.h"
 #include "io/input_stream.h"
 #include "platform/win32.h"
@@ -15,7 +16,6 @@ enum class Failure : std::uint8_t {
     Open,         // Error tells why it could not be opened
     IsDirectory,  // a folder was named as a file
     Read,         // Error tells why a read failed
-    Digest,       // the digest could not be computed (no hash context)
 };
 
 struct Outcome {
@@ -27,7 +27,8 @@ struct Outcome {
 };
 
 // One thread's means of identifying files: a 64 KiB buffer and a digest, made once and
-// reused for every file, so that nothing is allocated per block or per file.
+// reused for every file, so that nothing is allocated per block or per file (a file longer
+// than ReadAheadAfter takes a ReadAhead, its thread and its buffers, for the rest).
 //
 // A file is read from its first byte until a read delivers nothing, and the identifier is
 // for exactly the bytes read: no size decides the end, so pipes, devices and files whose
@@ -35,6 +36,10 @@ struct Outcome {
 class Identifier {
 public:
     static constexpr std::uint32_t BlockSize = 0x10000;
+    // Past this many bytes, the rest of a file is read on a second thread while this one
+    // hashes (ReadAhead): a long file's copy out of the page cache then costs no time of
+    // its own. Smaller files never start a thread.
+    static constexpr std::uint64_t ReadAheadAfter = 0x1000000;
 
     Identifier();
 
@@ -51,9 +56,11 @@ public:
 
 private:
     void IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome);
+    // The rest of the stream through a ReadAhead; false when a read failed (outcome says).
+    bool HashReadAhead(CX::IO::IInputStream& stream, Outcome& outcome);
 
     std::unique_ptr<std::uint8_t[]> m_buffer;
-    CX::Hash::ContentDigest m_digest;
+    CX::Digest::RecordDigest m_digest;
 };
 
 }  // namespace CX::Workers

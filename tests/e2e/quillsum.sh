@@ -251,15 +251,6 @@ faults)
     T "big: FAILED$EOL"
     E 'LIST: Input/output error'
     expect 2
-    # No hash context: no identifier, and a check counts the file unread.
-    QUILLMARK_FAIL_NOTHROW_NEW=1 run abc
-    E 'abc: the digest could not be computed'
-    expect 2
-    printf '%s  abc\n' "$id" >L1
-    QUILLMARK_FAIL_NOTHROW_NEW=1 run -c L1
-    T "abc: FAILED open or read$EOL"
-    E 'abc: the digest could not be computed'; E 'WARNING: 1 listed file could not be read'
-    expect 2
     ;;
 tree_loop)
     # A folder already on the current path is a loop: one error, and the walk goes on.

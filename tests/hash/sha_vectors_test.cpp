@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "hash/sha256_accelerated.h"
 #include "sha_test_support.h"
 
 namespace CX::Hash::Testing {
@@ -100,31 +99,6 @@ TEST_P(ShaVectors, MonteCarlo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllAlgorithms, ShaVectors, ::testing::ValuesIn(Algorithms),
-                         [](const auto& info) { return std::string(info.param.Name); });
-
-// SHA-224 and SHA-256 run on the processor's SHA instructions where it has them; the same
-// vectors hold the portable rounds, which every other processor runs, here as well.
-class ShaVectorsOtherCompression : public ShaVectors {
-protected:
-    void SetUp() override {
-        m_accelerated = Detail::Sha256Accelerated();
-        Detail::UseSha256Accelerated(!m_accelerated);
-    }
-    void TearDown() override { Detail::UseSha256Accelerated(m_accelerated); }
-    bool m_accelerated = false;
-};
-
-TEST_P(ShaVectorsOtherCompression, AllFiles) {
-    if (!Detail::Sha256Accelerated() && !m_accelerated) {
-        GTEST_SKIP() << "this processor has no SHA instructions: only the portable rounds exist";
-    }
-    Check("ShortMsg", GetParam().BlockSize + 1);
-    Check("LongMsg", GetParam().BlockSize);
-    Check("Monte", 100);
-}
-
-INSTANTIATE_TEST_SUITE_P(Sha224And256, ShaVectorsOtherCompression,
-                         ::testing::Values(Algorithms[1], Algorithms[2]),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace

@@ -5,10 +5,12 @@
 
 #include <string>
 
+#include "hash/content_digest.h"
 #include "platform/fault_seam.h"
 #include "str/hex_bin_str.h"
 #include "support/temp_dir_test.h"
 #include "workers/identify.h"
+#include "workers/read_ahead.h"
 
 namespace {
 
@@ -57,6 +59,39 @@ TEST_F(Identify, AFileWhoseSizeDiffersFromItsListedLengthIsNotRead) {
     identifier.IdentifyPath(path.c_str(), outcome, &right);
     EXPECT_FALSE(outcome.SizeDiffers);
     EXPECT_EQ(Hex(outcome.Record), AbcLine);
+}
+
+// Past ReadAheadAfter the rest is read on a second thread: the record is still the
+// library's for every byte, and a read that fails there fails the file with its error.
+TEST_F(Identify, ALongFileReadAheadGivesTheSameRecordAndItsReadsFailures) {
+    using CX::Workers::Identifier;
+    std::string content(Identifier::ReadAheadAfter + 3 * CX::Workers::ReadAhead::PieceSize + 17,
+                        '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 131 + i / 4099);
+    }
+    const std::string path = Write("long", content);
+    std::uint8_t expected[CX::Hash::ContentDigest::RecordSize];
+    CX::Hash::ContentDigest oracle;
+    ASSERT_TRUE(oracle.Reset().IsSuccess());
+    ASSERT_TRUE(oracle
+                    .Update(reinterpret_cast<const std::uint8_t*>(content.data()),
+                            static_cast<std::uint32_t>(content.size()))
+                    .IsSuccess());
+    ASSERT_TRUE(oracle.Final(expected).IsSuccess());
+
+    Identifier identifier;
+    CX::Workers::Outcome outcome;
+    identifier.IdentifyPath(path.c_str(), outcome);
+    EXPECT_EQ(outcome.What, CX::Workers::Failure::None);
+    EXPECT_EQ(Hex(outcome.Record), Hex(expected));
+
+    // The second read after the switch: the first ahead has been made, the next fails.
+    CX::Platform::FailOn(FaultCall::ReadFile,
+                         Identifier::ReadAheadAfter / Identifier::BlockSize + 2, 5);
+    identifier.IdentifyPath(path.c_str(), outcome);
+    EXPECT_EQ(outcome.What, CX::Workers::Failure::Read);
+    EXPECT_EQ(outcome.Error, 5u);
 }
 
 }  // namespace
