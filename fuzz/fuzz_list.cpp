@@ -88,7 +88,7 @@ void ReadList(const std::uint8_t* data, std::size_t size, bool nul, std::uint32_
                   "a record that is not the input's bytes");
             Check(std::memchr(record.data(), nul ? '\0' : '\n', record.size()) == nullptr,
                   "a record that holds its end");
-            std::uint8_t digest[40];
+            CX::Hash::ContentRecord digest;
             const CX::Lines::ListLine kind =
                 CX::Lines::ParseListLine(record, nul, format, digest, name);
             Check(kind != CX::Lines::ListLine::Entry || !name.empty(), "an entry without name");
@@ -114,9 +114,9 @@ void RoundTrip(const std::string& name, bool nul) {
     std::size_t length = 0;
     std::FILE* out = open_memstream(&text, &length);
     Check(out != nullptr, "no memory stream");
-    std::uint8_t record[40];
+    CX::Hash::ContentRecord record;
     for (int i = 0; i < 40; ++i) {
-        record[i] = static_cast<std::uint8_t>(name.size() * 7 + i);
+        record.Bytes[i] = static_cast<std::uint8_t>(name.size() * 7 + i);
     }
     {
         CX::Lines::LineWriter writer(out, nul);
@@ -129,11 +129,11 @@ void RoundTrip(const std::string& name, bool nul) {
     Check(!line.empty() && line.back() == (nul ? '\0' : '\n'), "the line has no end");
     line.pop_back();
     CX::Lines::ListFormat format = CX::Lines::ListFormat::Unknown;
-    std::uint8_t back[40];
+    CX::Hash::ContentRecord back;
     std::string nameBack;
     const CX::Lines::ListLine kind = CX::Lines::ParseListLine(line, nul, format, back, nameBack);
     Check(kind == CX::Lines::ListLine::Entry, "a written line does not read back");
-    Check(std::memcmp(record, back, sizeof record) == 0, "the identifier does not read back");
+    Check(record == back, "the identifier does not read back");
     Check(nameBack == name, "the name does not read back as the same bytes");
 }
 

@@ -1,7 +1,6 @@
 #include "check/check.h"
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -23,7 +22,7 @@ using CX::Workers::Failure;
 
 // One place in check mode's window: a listed file to check against its identifier.
 struct CheckJob : CX::Run::JobBase {
-    std::uint8_t Expected[CX::Hash::ContentDigest::RecordSize];
+    CX::Hash::ContentRecord Expected;
 
     // On a worker thread. "-" in a list is standard input, as sha256sum reads it; a file's
     // length is checked first, so that one of another size is not read at all.
@@ -32,10 +31,7 @@ struct CheckJob : CX::Run::JobBase {
             identifier.IdentifyStandardInput(Result);
             return;
         }
-        std::uint64_t length = 0;
-        for (int i = 7; i >= 0; --i) {
-            length = (length << 8) | Expected[i];  // little-endian, as recorded
-        }
+        const std::uint64_t length = Expected.Length();
         identifier.IdentifyPath(Name.c_str(), Result, &length);
     }
 };
@@ -71,7 +67,7 @@ public:
         std::string name;
         bool tooLong = false;
         std::uint64_t number = 0;
-        std::uint8_t expected[CX::Hash::ContentDigest::RecordSize];
+        CX::Hash::ContentRecord expected;
         while (reader.Next(record, tooLong)) {
             ++number;
             const CX::Lines::ListLine kind =
@@ -91,7 +87,7 @@ public:
             CheckJob& job = Next();
             job.What = CX::Run::JobBase::Kind::Work;
             job.Name = name;
-            std::memcpy(job.Expected, expected, sizeof expected);
+            job.Expected = expected;
             Submit();
         }
         if (reader.Error() != ERROR_SUCCESS) {
@@ -152,8 +148,7 @@ private:
             m_trouble = true;
             return;
         }
-        if (result.SizeDiffers ||
-            std::memcmp(result.Record, job.Expected, sizeof job.Expected) != 0) {
+        if (result.SizeDiffers || !(result.Record == job.Expected)) {
             Verdict(job.Name, "FAILED");
             ++m_mismatched;
             m_differs = true;

@@ -9,12 +9,13 @@
 #include <cstdint>
 
 #include "digest/sha256_path.h"
+#include "hash/content_record.h"
 
 namespace CX::Digest {
 
 class RecordDigest {
 public:
-    static constexpr std::size_t RecordSize = 40;
+    static constexpr std::size_t RecordSize = CX::Hash::ContentRecord::Size;
 
     RecordDigest() { Reset(); }
 
@@ -32,6 +33,7 @@ public:
     // digest. Changes nothing, so more bytes may follow and a second call writes the same.
     // A count past 2^61 - 1 bytes (2^64 bits, more than any file can hold) is not handled.
     void Final(std::uint8_t* record) const;
+    void Final(CX::Hash::ContentRecord& record) const { Final(record.Bytes); }
 
     // The path this digest runs on.
     Sha256Path Path() const { return m_path; }

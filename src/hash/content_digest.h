@@ -2,21 +2,19 @@
 
 #include <cstdint>
 
+#include "hash/content_record.h"
 #include "hash/sha256_hash.h"
 #include "text/status.h"
 
 namespace CX::Hash {
 
-// The tool's content record: the number of bytes fed, then their SHA-256.
-//
-//   bytes 0..7   the byte count, unsigned 64-bit, least significant byte first
-//   bytes 8..39  the SHA-256 digest, as FIPS 180-4 orders it
+// The tool's content record (content_record.h) of the bytes fed.
 //
 // Every operation passes a failure of the hash on unchanged, so that a caller never takes
 // a record whose digest was not computed for a good one.
 class ContentDigest {
 public:
-    static constexpr std::uint32_t RecordSize = 40;
+    static constexpr std::uint32_t RecordSize = ContentRecord::Size;
 
     ContentDigest() = default;
 
@@ -32,6 +30,7 @@ public:
     // Writes the 40-byte record. Changes nothing, so a second call writes the same bytes.
     // On failure the output is left as it was.
     Status Final(std::uint8_t* pBinOutput);
+    Status Final(ContentRecord& record) { return Final(record.Bytes); }
 
 private:
     std::uint64_t ByteCount = 0;

@@ -10,14 +10,15 @@ LineWriter::LineWriter(std::FILE* pOut, bool zero) : m_pOut(pOut), m_zero(zero) 
     m_batch.reserve(BatchSize + 8192);
 }
 
-void LineWriter::Identifier(const std::uint8_t* pRecord, std::string_view name) {
+void LineWriter::Identifier(const CX::Hash::ContentRecord& record, std::string_view name) {
     const bool escape = !m_zero && NeedsEscape(name);
     if (escape) {
         m_batch += '\\';
     }
     const std::size_t at = m_batch.size();
     m_batch.resize(at + 2 * RecordSize);
-    if (!m_encoder.BinToStr(pRecord, RecordSize, m_batch.data() + at, 2 * RecordSize).IsSuccess()) {
+    if (!m_encoder.BinToStr(record.Bytes, RecordSize, m_batch.data() + at, 2 * RecordSize)
+             .IsSuccess()) {
         // Cannot happen with the room given; a line that cannot be written is lost, not
         // made up.
         m_batch.resize(at - (escape ? 1 : 0));

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "hash/content_record.h"
 #include "str/hex_bin_str.h"
 
 namespace CX::Lines {
@@ -14,7 +15,7 @@ namespace CX::Lines {
 // a lost line never ends in success.
 class LineWriter {
 public:
-    static constexpr std::size_t RecordSize = 40;
+    static constexpr std::size_t RecordSize = CX::Hash::ContentRecord::Size;
 
     // With zero, a line ends in NUL and names are written as they are.
     LineWriter(std::FILE* pOut, bool zero);
@@ -24,7 +25,7 @@ public:
 
     // "ID  NAME": the record as 80 upper-case digits, two spaces, the name, escaped unless
     // the lines end in NUL.
-    void Identifier(const std::uint8_t* pRecord, std::string_view name);
+    void Identifier(const CX::Hash::ContentRecord& record, std::string_view name);
 
     // "NAME: VERDICT", as sha256sum -c prints it: a name holding a line feed is marked with
     // a leading backslash and its line feeds and backslashes escaped; any other name is

@@ -27,7 +27,7 @@ bool IsBlank(char c) {
 }  // namespace
 
 ListLine ParseListLine(std::string_view line, bool nulEnded, ListFormat& format,
-                       std::uint8_t* pRecord, std::string& name) {
+                       CX::Hash::ContentRecord& record, std::string& name) {
     if (!nulEnded && !line.empty() && line.back() == '\r') {
         line.remove_suffix(1);
     }
@@ -51,7 +51,7 @@ ListLine ParseListLine(std::string_view line, bool nulEnded, ListFormat& format,
         if (high < 0 || low < 0) {
             return ListLine::Malformed;
         }
-        pRecord[i / 2] = static_cast<std::uint8_t>(high * 16 + low);
+        record.Bytes[i / 2] = static_cast<std::uint8_t>(high * 16 + low);
     }
     at += Digits;
     if (!IsBlank(line[at])) {

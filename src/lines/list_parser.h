@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "hash/content_record.h"
+
 namespace CX::Lines {
 
 enum class ListLine {
@@ -26,6 +28,6 @@ enum class ListFormat {
 // CR (a list written on Windows) loses it first, unless the records end in NUL. A line
 // whose first byte is '#' is a comment.
 ListLine ParseListLine(std::string_view line, bool nulEnded, ListFormat& format,
-                       std::uint8_t* pRecord, std::string& name);
+                       CX::Hash::ContentRecord& record, std::string& name);
 
 }  // namespace CX::Lines

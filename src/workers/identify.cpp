@@ -9,8 +9,6 @@
 
 namespace CX::Workers {
 
-static_assert(CX::Digest::RecordDigest::RecordSize == CX::Hash::ContentDigest::RecordSize);
-
 Identifier::Identifier() : m_buffer(new std::uint8_t[BlockSize]) {}
 
 void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,

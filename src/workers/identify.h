@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "digest/record_digest.h"
-#include "hash/content_digest.h"
+#include "hash/content_record.h"
 #include "io/input_stream.h"
 #include "platform/win32.h"
 
@@ -23,7 +23,7 @@ struct Outcome {
     DWORD Error = ERROR_SUCCESS;
     // With an expected length: the file's size already differs, and nothing was read.
     bool SizeDiffers = false;
-    std::uint8_t Record[CX::Hash::ContentDigest::RecordSize];
+    CX::Hash::ContentRecord Record;
 };
 
 // One thread's means of identifying files: a 64 KiB buffer and a digest, made once and

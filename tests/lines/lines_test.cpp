@@ -253,19 +253,19 @@ TEST(ListParser, LineForms) {
         {"# comment", CX::Lines::ListLine::Skipped, ""},
     };
     for (const Row& row : rows) {
-        std::uint8_t record[40];
+        CX::Hash::ContentRecord record;
         std::string name;
         CX::Lines::ListFormat format = CX::Lines::ListFormat::Unknown;
         EXPECT_EQ(CX::Lines::ParseListLine(row.Line, false, format, record, name), row.Kind)
             << row.Line;
         if (row.Kind == CX::Lines::ListLine::Entry) {
             EXPECT_EQ(name, row.Name) << row.Line;
-            EXPECT_EQ(record[0], row.Line.find('F') != std::string::npos ? 0xFF : 0xAA);
+            EXPECT_EQ(record.Bytes[0], row.Line.find('F') != std::string::npos ? 0xFF : 0xAA);
         }
     }
     // The first line fixes the form for the rest: after "ID  a", "ID a" is malformed; after
     // "ID a", "ID  a" names " a".
-    std::uint8_t record[40];
+    CX::Hash::ContentRecord record;
     std::string name;
     CX::Lines::ListFormat format = CX::Lines::ListFormat::Unknown;
     ASSERT_EQ(CX::Lines::ParseListLine(id + "  a", false, format, record, name),

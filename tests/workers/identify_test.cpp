@@ -43,7 +43,7 @@ TEST_F(Identify, ReadsUntilAReadGivesNothingWhateverTheSizeSays) {
     identifier.IdentifyPath(path.c_str(), outcome);
     EXPECT_EQ(outcome.What, CX::Workers::Failure::None);
     EXPECT_FALSE(outcome.SizeDiffers);
-    EXPECT_EQ(Hex(outcome.Record), AbcLine);
+    EXPECT_EQ(Hex(outcome.Record.Bytes), AbcLine);
 }
 
 TEST_F(Identify, AFileWhoseSizeDiffersFromItsListedLengthIsNotRead) {
@@ -58,7 +58,7 @@ TEST_F(Identify, AFileWhoseSizeDiffersFromItsListedLengthIsNotRead) {
     const std::uint64_t right = 3;
     identifier.IdentifyPath(path.c_str(), outcome, &right);
     EXPECT_FALSE(outcome.SizeDiffers);
-    EXPECT_EQ(Hex(outcome.Record), AbcLine);
+    EXPECT_EQ(Hex(outcome.Record.Bytes), AbcLine);
 }
 
 // Past ReadAheadAfter the rest is read on a second thread: the record is still the
@@ -84,7 +84,7 @@ TEST_F(Identify, ALongFileReadAheadGivesTheSameRecordAndItsReadsFailures) {
     CX::Workers::Outcome outcome;
     identifier.IdentifyPath(path.c_str(), outcome);
     EXPECT_EQ(outcome.What, CX::Workers::Failure::None);
-    EXPECT_EQ(Hex(outcome.Record), Hex(expected));
+    EXPECT_EQ(Hex(outcome.Record.Bytes), Hex(expected));
 
     // The second read after the switch: the first ahead has been made, the next fails.
     CX::Platform::FailOn(FaultCall::ReadFile,
