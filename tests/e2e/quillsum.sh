@@ -494,7 +494,7 @@ progress)
         cmp -s d.out <(printf '%s  D\n' "$(identifier_of zeros)") ||
         fail "into files: exit code $rc, '$(cat -A d.out d.err)'"
     for w in plain err-file; do wait_until 30 "end in $w" eval "screen progress:$w | grep -q '^END-'"; done
-    [ "$(screen progress:plain | tail -2)" = "$(identifier_of zeros)  C"$'\n'"END-0" ] ||
+    [ "$(screen progress:plain | grep -B1 '^END-')" = "$(identifier_of zeros)  C"$'\n'"END-0" ] ||
         fail "without --progress: '$(screen progress:plain)'"
     cmp -s e.err <(printf 'quillsum: missing: No such file or directory\n') ||
         fail "standard error into a file: '$(cat -A e.err)'"
@@ -504,7 +504,7 @@ progress)
     wait_until 30 "line of the second file" shows progress:0 "^1 files, 256.0 KiB, $rate  \.\.\.b+\$"
     exec 4>&-
     wait_until 30 "end of the run" eval "screen progress:0 | grep -q '^END-'"
-    [ "$(screen progress:0 | tail -2)" = "quillsum: missing: No such file or directory"$'\n'"END-2" ] ||
+    [ "$(screen progress:0 | grep -B1 '^END-')" = "quillsum: missing: No such file or directory"$'\n'"END-2" ] ||
         fail "the end of the screen: '$(screen progress:0)'"
     ;;
 *)
