@@ -223,6 +223,44 @@ pseudo_files)
         expect 0 "$(identifier_of copy)$EOL"
     fi
     ;;
+wine_start_failure)
+    # Every run under Wine goes through wine_run.sh. Against a stand-in for Wine that fails
+    # as Wine does when it cannot start a program (its own message, exit 1, the program
+    # never run) the first few times: the run is tried again and is then the program's own;
+    # if Wine never starts it, that is said, and the status is none of ours (125). A
+    # program's crash and its own exit 1 are passed on as they are, never tried again.
+    cat >fake-wine <<EOF
+#!/usr/bin/env bash
+n=\$(cat tries 2>/dev/null || echo 0)
+echo \$((n + 1)) >tries
+[ "\$n" -ge "\$FAKE_FAILURES" ] || { echo "\$FAKE_MESSAGE" >&2; exit \${FAKE_STATUS:-1}; }
+exec ${QUILLMARK_EMULATOR:-} "\$@"
+EOF
+    chmod +x fake-wine
+    printf abc >abc
+    fake() {  # fake <failures> <message> <args...>
+        rm -f tries wine-failed.txt
+        FAKE_FAILURES=$1 FAKE_MESSAGE=$2 QUILLMARK_WINE_FAILED=$PWD/wine-failed.txt \
+            "$here/wine_run.sh" ./fake-wine "$exe" "${@:3}" >stdout.bin 2>stderr.txt
+        rc=$?
+        out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')
+        err=$(cat stderr.txt)
+    }
+    no_start='wine: could not load kernel32.dll, status c0000135'
+    fake 2 "$no_start" abc
+    expect 0 "$abc_line$EOL"
+    [ "$(cat tries)" = 3 ] || fail "tries: $(cat tries)"
+    fake 9 "$no_start" abc
+    [ "$rc" = 125 ] && [ ! -s stdout.bin ] && [ "$err" = "wine failed to start: $no_start" ] &&
+        [ "$(cat tries)" = 3 ] || fail "never started: exit code $rc, '$err'"
+    [ "$(grep -c "^Wine did not start .*: $no_start\$" wine-failed.txt)" = 3 ] ||
+        fail "the record: $(cat wine-failed.txt)"
+    FAKE_STATUS=5 fake 1 'wine: Unhandled page fault on read access to 00000000 at address 00000001400012AB' abc
+    [ "$rc" = 5 ] && [ "$(cat tries)" = 1 ] && [[ $err == 'wine: Unhandled page fault'* ]] ||
+        fail "a crash: exit code $rc, '$err'"
+    fake 0 ''  # exit 1 of ours: the banner
+    expect 1 "$banner$EOL$usage$EOL"
+    ;;
 fifo_without_writer)
     need_posix "it has no FIFOs"
     mkfifo fifo
