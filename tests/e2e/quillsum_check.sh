@@ -25,6 +25,12 @@ export LC_ALL=C.UTF-8  # sha256sum quotes names by the locale's rules
 
 quillsum() { timeout 60 $emulator "$exe" "$@"; }
 strip_cr() { if on_windows; then tr -d '\r'; else cat; fi; }
+# listed <files...>: quillsum's list of the files; a run that failed is no list to check.
+listed() {
+    quillsum -- "$@" >list.raw 2>list.err ||
+        fail "making the list: exit code $?, '$(cat list.err)'"
+    strip_cr <list.raw
+}
 # sha256sum's words become ours: the program's name, and "checksum" becomes "identifier".
 our_words() {
     sed -e 's/^sha256sum: /quillsum: /' -e 's/SHA256 checksum/identifier/g' \
@@ -53,7 +59,7 @@ differ() {
     shift 3
     fresh_files
     sha256sum -- "${names[@]}" >S
-    quillsum -- "${names[@]}" | strip_cr >Q
+    listed "${names[@]}" >Q
     eval "$setup" || fail "$row: setup failed"
     cp S LIST
     sha256sum -c "$@" LIST >s.out 2>s.err </dev/null
@@ -116,7 +122,7 @@ differential_lines)
     if ! on_windows; then
         differ escaped_names 0 'printf n >$'"'"'f/new\nline'"'"' && printf b >"f/back\\slash" &&
             sha256sum -- $'"'"'f/new\nline'"'"' "f/back\\slash" >>S &&
-            quillsum -- $'"'"'f/new\nline'"'"' "f/back\\slash" >>Q'
+            listed $'"'"'f/new\nline'"'"' "f/back\\slash" >>Q'
         differ escaped_name_missing 1 'printf n >$'"'"'f/new\nline'"'"' &&
             sha256sum -- $'"'"'f/new\nline'"'"' >>S && quillsum -- $'"'"'f/new\nline'"'"' >>Q &&
             rm $'"'"'f/new\nline'"'"''
@@ -126,7 +132,7 @@ differential_lists)
     # Several lists: each gets its own summary, in order.
     fresh_files
     sha256sum f/a f/big >S1 && sha256sum 'f/x y' >S2
-    quillsum f/a f/big | strip_cr >Q1 && quillsum 'f/x y' | strip_cr >Q2
+    listed f/a f/big >Q1 && listed 'f/x y' >Q2
     echo junk >>S1 && echo junk >>Q1
     printf abd >f/a
     rm 'f/x y'
