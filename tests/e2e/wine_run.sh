@@ -17,7 +17,7 @@ shift
 err=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
 trap 'rm -f "$err"' EXIT
 export WINEDEBUG="${WINEDEBUG:+$WINEDEBUG,}+loaddll"
-trace='^[0-9a-f]{4}:trace:loaddll:'
+trace='^[0-9a-f]{4,}:trace:loaddll:'
 image="$trace.*Loaded L\".*[\\\\/]${1##*/}\" at "
 
 # Standard error is held back until the run is over, to be looked at; when both streams go
