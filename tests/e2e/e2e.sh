@@ -247,7 +247,7 @@ EOF
     printf abc >abc
     fake() {  # fake <failures> <message> <args...>
         rm -f tries wine-failed.txt
-        FAKE_FAILURES=$1 FAKE_MESSAGE=$2 QUILLMARK_WINE_FAILED=$PWD/wine-failed.txt \
+        FAKE_FAILURES=$1 FAKE_MESSAGE=$2 QUILLMARK_WINE_FAILED=$PWD/wine-failed.txt QUILLMARK_WINE_RETRIES= \
             "$here/wine_run.sh" ./fake-wine "$exe" "${@:3}" >stdout.bin 2>stderr.txt
         rc=$?
         out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')

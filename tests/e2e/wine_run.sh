@@ -9,8 +9,9 @@
 # error; everything else passes as it came. A run that never started is tried again, up to
 # three times in all; if Wine never starts the program, this prints
 # "wine failed to start: <Wine's message>", appends it to $QUILLMARK_WINE_FAILED when that
-# is set, and exits 125, a status our programs never give. A crash inside the program
-# ("wine: Unhandled page fault ...") is the program's own failure and is passed on.
+# is set, and exits 125, a status our programs never give. Each run that Wine did not start
+# is also noted in $QUILLMARK_WINE_RETRIES when that is set, retried or not. A crash inside
+# the program ("wine: Unhandled page fault ...") is the program's own failure, passed on.
 set -u
 wine=$1
 shift
@@ -42,7 +43,8 @@ for attempt in 1 2 3; do
     fi
     message=$(grep -v -E "$trace" "$err" | tr '\n' ' ' | sed 's/ *$//')
     message=${message:-"nothing said, exit $rc"}
-    echo "Wine did not start ${1##*/} (attempt $attempt, exit $rc): $message" >>"${QUILLMARK_WINE_FAILED:-/dev/null}"
+    echo "Wine did not start ${1##*/} (attempt $attempt, exit $rc): $message" |
+        tee -a "${QUILLMARK_WINE_FAILED:-/dev/null}" >>"${QUILLMARK_WINE_RETRIES:-/dev/null}"
 done
 echo "wine failed to start: $message" | tee -a "${QUILLMARK_WINE_FAILED:-/dev/null}" >&2
 exit 125
