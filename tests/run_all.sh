@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Every test of the project, stage by stage: the native suite under ASan and UBSan, the
-# Windows build under Wine (and built again elsewhere, for the same bytes), the aarch64 and
-# s390x builds under qemu, the fuzz targets, the release binary under valgrind and on a
-# sparse file past 4 GiB, and the packages as a user gets them. Installs what the machine
+# Every test of the project, stage by stage: the native suite under ASan and UBSan, the pool
+# and quillsum's runs under ThreadSanitizer, the Windows build under Wine (and built again
+# elsewhere, for the same bytes), the aarch64 and s390x builds under qemu, the fuzz targets,
+# the release binary under valgrind and on a sparse file past 4 GiB, and the packages as a
+# user gets them. Installs what the machine
 # lacks first. Every stage runs even when an earlier one failed; the last line counts them.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +28,8 @@ stage() {  # stage <name> <command...>
 }
 
 native() { cmake --workflow --preset test; }
+# The worker pool's test and quillsum's end-to-end cases, each run with four workers.
+tsan() { cmake --workflow --preset tsan-test; }
 windows() { cmake --workflow --preset mingw-test && tests/reproducible.sh; }
 cross() {  # both, even when the first fails
     local rc=0
@@ -49,6 +52,7 @@ release() {
 package() { tests/package/check.sh; }
 
 stage native native
+stage tsan tsan
 stage windows windows
 stage cross cross
 stage fuzz fuzz

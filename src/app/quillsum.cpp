@@ -19,6 +19,7 @@
 #include "lines/reasons.h"
 #include "options/options.h"
 #include "walk/walk.h"
+#include "workers/identify.h"
 #include "workers/ordered_pool.h"
 
 namespace {
@@ -29,8 +30,24 @@ enum ExitCode : int {
 };
 
 using CX::Workers::Failure;
-using CX::Workers::JobKind;
-using CX::Workers::Slot;
+
+// One place in compute mode's window: what to do, and once done, what came of it.
+struct ComputeJob {
+    enum class Kind : std::uint8_t {
+        File,           // identify the file at OpenPath (or at Name when OpenPath is empty)
+        StandardInput,  // identify standard input
+        Problem,        // an error found before any reading: Name and Reason
+        Note,           // a remark that is no error: Name and Reason
+        Text,           // an error whose words are made already: Name holds them
+    };
+    Kind What = Kind::File;
+    std::string Name;      // as printed
+    std::string OpenPath;  // as opened, when it differs from Name
+    const char* Reason = "";
+    CX::Workers::Outcome Result;
+};
+using JobKind = ComputeJob::Kind;
+using Pool = CX::Workers::OrderedPool<ComputeJob, CX::Workers::Identifier>;
 
 unsigned JobCount(const CX::Options::Options& options) {
     if (options.Jobs != 0) {
@@ -42,7 +59,8 @@ unsigned JobCount(const CX::Options::Options& options) {
 
 // The run in compute mode: finds the files, hands them to the pool, and prints what comes
 // back, in order, on the one thread that submits.
-class ComputeRun : public CX::Workers::IDelivery, public CX::Walk::IWalkSink {
+class ComputeRun : public CX::Workers::IPoolJobs<ComputeJob, CX::Workers::Identifier>,
+                   public CX::Walk::IWalkSink {
 public:
     explicit ComputeRun(const CX::Options::Options& options)
         : m_options(options),
@@ -53,10 +71,10 @@ public:
     // One operand: a file, "-" for standard input, or with -r a folder to walk.
     void Operand(const std::string& operand) {
         if (operand == "-") {
-            Slot& slot = m_pool.Next();
-            slot.Kind = JobKind::StandardInput;
-            slot.Name = operand;
-            slot.OpenPath.clear();
+            ComputeJob& job = m_pool.Next();
+            job.What = JobKind::StandardInput;
+            job.Name = operand;
+            job.OpenPath.clear();
             m_pool.Submit();
             return;
         }
@@ -129,13 +147,13 @@ public:
 
     // The walk's findings, and files named directly.
     void File(const std::string& name, const std::string& openPath) override {
-        Slot& slot = m_pool.Next();
-        slot.Kind = JobKind::File;
-        slot.Name = name;
+        ComputeJob& job = m_pool.Next();
+        job.What = JobKind::File;
+        job.Name = name;
         if (openPath == name) {
-            slot.OpenPath.clear();
+            job.OpenPath.clear();
         } else {
-            slot.OpenPath = openPath;
+            job.OpenPath = openPath;
         }
         m_pool.Submit();
     }
@@ -146,57 +164,66 @@ public:
         Message(JobKind::Note, name, reason);
     }
 
+    // On a worker thread: touches the job and the worker only.
+    void Run(ComputeJob& job, CX::Workers::Identifier& identifier) override {
+        if (job.What == JobKind::StandardInput) {
+            identifier.IdentifyStandardInput(job.Result);
+        } else {
+            identifier.IdentifyPath(job.OpenPath.empty() ? job.Name.c_str() : job.OpenPath.c_str(),
+                                    job.Result);
+        }
+    }
+
     // The pool's results, in order.
-    void Deliver(Slot& slot) override {
-        switch (slot.Kind) {
+    void Deliver(ComputeJob& job) override {
+        switch (job.What) {
             case JobKind::Problem:
-                Report(slot.Name, slot.Reason, true);
+                Report(job.Name, job.Reason, true);
                 return;
             case JobKind::Note:
-                Report(slot.Name, slot.Reason, false);
+                Report(job.Name, job.Reason, false);
                 return;
             case JobKind::Text:
-                Fatal(slot.Name);
+                Fatal(job.Name);
                 return;
             case JobKind::File:
             case JobKind::StandardInput:
-            case JobKind::Check:
                 break;
         }
-        switch (slot.Result.What) {
+        switch (job.Result.What) {
             case Failure::None:
-                m_out.Identifier(slot.Result.Record, slot.Name);
+                m_out.Identifier(job.Result.Record, job.Name);
                 return;
             case Failure::IsDirectory:
-                Report(slot.Name, CX::Lines::IsADirectory, true);
+                Report(job.Name, CX::Lines::IsADirectory, true);
                 return;
             case Failure::Open:
             case Failure::Read:
-                Report(slot.Name, CX::Lines::ReasonFor(slot.Result.Error), true);
+                Report(job.Name, CX::Lines::ReasonFor(job.Result.Error), true);
                 return;
             case Failure::Digest:
-                Report(slot.Name, "the digest could not be computed", true);
+                Report(job.Name, "the digest could not be computed", true);
                 return;
         }
     }
 
 private:
     void Message(JobKind kind, const std::string& name, const char* reason) {
-        Slot& slot = m_pool.Next();
-        slot.Kind = kind;
-        slot.Name = name;
-        slot.OpenPath.clear();
-        slot.Reason = reason;
-        m_pool.Submit();
+        ComputeJob& job = m_pool.Next();
+        job.What = kind;
+        job.Name = name;
+        job.OpenPath.clear();
+        job.Reason = reason;
+        m_pool.Submit(false);
     }
 
     // An error whose text is made already, in its place among the results.
     void Raw(const std::string& text) {
-        Slot& slot = m_pool.Next();
-        slot.Kind = JobKind::Text;
-        slot.Name = text;
-        slot.OpenPath.clear();
-        m_pool.Submit();
+        ComputeJob& job = m_pool.Next();
+        job.What = JobKind::Text;
+        job.Name = text;
+        job.OpenPath.clear();
+        m_pool.Submit(false);
     }
 
     void Report(const std::string& name, const char* reason, bool error) {
@@ -217,7 +244,7 @@ private:
     const CX::Options::Options& m_options;
     CX::Lines::LineWriter m_out;
     CX::Walk::TreeWalker m_walker;
-    CX::Workers::OrderedPool m_pool;  // last: it delivers into the members above
+    Pool m_pool;  // last: it delivers into the members above
     int m_status = ExitSuccess;
 };
 

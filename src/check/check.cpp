@@ -16,16 +16,33 @@
 #include "lines/quote.h"
 #include "lines/reasons.h"
 #include "walk/walk.h"
+#include "workers/identify.h"
 #include "workers/ordered_pool.h"
 
 namespace CX::Check {
 namespace {
 
 using CX::Workers::Failure;
-using CX::Workers::JobKind;
-using CX::Workers::Slot;
 
-// What a Text slot stands for.
+// One place in check mode's window.
+struct CheckJob {
+    enum class Kind : std::uint8_t {
+        Check,    // identify Name against Expected: its length is checked first
+        Problem,  // an error found before any reading: Name and Reason
+        Note,     // a remark that is no error: Name and Reason
+        Text,     // anything else for the deliverer, in order: Tag says what, Name holds it
+    };
+    Kind What = Kind::Check;
+    int Tag = 0;
+    std::string Name;
+    const char* Reason = "";
+    std::uint8_t Expected[CX::Hash::ContentDigest::RecordSize];
+    CX::Workers::Outcome Result;
+};
+using JobKind = CheckJob::Kind;
+using Pool = CX::Workers::OrderedPool<CheckJob, CX::Workers::Identifier>;
+
+// What a Text job stands for.
 enum Tag : int {
     Malformed = 1,  // Name: the --warn message for the line
     ListEnd,        // Name: the list as messages name it
@@ -40,7 +57,8 @@ std::string Counted(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + (n == 1 ? one : many);
 }
 
-class CheckRun : public CX::Workers::IDelivery, public CX::Walk::IWalkSink {
+class CheckRun : public CX::Workers::IPoolJobs<CheckJob, CX::Workers::Identifier>,
+                 public CX::Walk::IWalkSink {
 public:
     explicit CheckRun(const CheckOptions& options)
         : m_options(options), m_out(stdout, options.Zero), m_pool(options.Jobs, *this) {}
@@ -89,11 +107,10 @@ public:
             if (m_options.HasTree) {
                 m_listed.insert(CX::Lines::Printed(name));
             }
-            Slot& slot = m_pool.Next();
-            slot.Kind = JobKind::Check;
-            slot.Name = name;
-            slot.OpenPath.clear();
-            std::memcpy(slot.Expected, expected, sizeof expected);
+            CheckJob& job = m_pool.Next();
+            job.What = JobKind::Check;
+            job.Name = name;
+            std::memcpy(job.Expected, expected, sizeof expected);
             m_pool.Submit();
         }
         if (reader.Error() != ERROR_SUCCESS) {
@@ -141,83 +158,93 @@ public:
         Message(JobKind::Note, name, reason);
     }
 
-    void Deliver(Slot& slot) override {
-        switch (slot.Kind) {
+    // On a worker thread: touches the job and the worker only.
+    void Run(CheckJob& job, CX::Workers::Identifier& identifier) override {
+        // "-" in a list is standard input, as sha256sum reads it.
+        if (job.Name == "-") {
+            identifier.IdentifyStandardInput(job.Result);
+            return;
+        }
+        std::uint64_t length = 0;
+        for (int i = 7; i >= 0; --i) {
+            length = (length << 8) | job.Expected[i];  // little-endian, as recorded
+        }
+        identifier.IdentifyPath(job.Name.c_str(), job.Result, &length);
+    }
+
+    void Deliver(CheckJob& job) override {
+        switch (job.What) {
             case JobKind::Check:
-                Checked(slot);
+                Checked(job);
                 return;
             case JobKind::Problem:
-                Report(slot.Name, slot.Reason);
+                Report(job.Name, job.Reason);
                 m_trouble = true;
                 return;
             case JobKind::Note:
-                Report(slot.Name, slot.Reason);
+                Report(job.Name, job.Reason);
                 return;
             case JobKind::Text:
-                Text(slot);
-                return;
-            case JobKind::File:
-            case JobKind::StandardInput:
+                Text(job);
                 return;
         }
     }
 
 private:
-    void Checked(const Slot& slot) {
+    void Checked(const CheckJob& job) {
         ++m_entries;
-        const CX::Workers::Outcome& result = slot.Result;
+        const CX::Workers::Outcome& result = job.Result;
         if (result.What == Failure::Open &&
             (result.Error == ERROR_FILE_NOT_FOUND || result.Error == ERROR_PATH_NOT_FOUND)) {
             if (m_options.IgnoreMissing) {
                 return;
             }
-            Report(slot.Name, CX::Lines::ReasonFor(result.Error));
-            Verdict(slot.Name, "FAILED open or read");
+            Report(job.Name, CX::Lines::ReasonFor(result.Error));
+            Verdict(job.Name, "FAILED open or read");
             ++m_unreadable;
             m_differs = true;
             return;
         }
         if (result.What != Failure::None) {
-            Report(slot.Name, result.What == Failure::IsDirectory ? CX::Lines::IsADirectory
-                              : result.What == Failure::Digest
-                                  ? "the digest could not be computed"
-                                  : CX::Lines::ReasonFor(result.Error));
-            Verdict(slot.Name, "FAILED open or read");
+            Report(job.Name, result.What == Failure::IsDirectory ? CX::Lines::IsADirectory
+                             : result.What == Failure::Digest ? "the digest could not be computed"
+                                                              : CX::Lines::ReasonFor(result.Error));
+            Verdict(job.Name, "FAILED open or read");
             ++m_unreadable;
             m_trouble = true;
             return;
         }
         if (result.SizeDiffers ||
-            std::memcmp(result.Record, slot.Expected, sizeof slot.Expected) != 0) {
-            Verdict(slot.Name, "FAILED");
+            std::memcmp(result.Record, job.Expected, sizeof job.Expected) != 0) {
+            Verdict(job.Name, "FAILED");
             ++m_mismatched;
             m_differs = true;
             return;
         }
         ++m_matched;
         if (!m_options.Quiet) {
-            Verdict(slot.Name, "OK");
+            Verdict(job.Name, "OK");
         }
     }
 
-    void Text(const Slot& slot) {
-        switch (slot.Tag) {
+    void Text(const CheckJob& job) {
+        switch (job.Tag) {
             case Malformed:
                 ++m_malformed;
                 if (m_options.Strict) {
                     m_trouble = true;
                 }
                 if (m_options.Warn) {
-                    Say(slot.Name);
+                    Say(job.Name);
                 }
                 return;
             case ListEnd:
-                ListSummary(slot.Name);
+                ListSummary(job.Name);
                 return;
             case New:
                 ++m_new;
                 m_differs = true;
-                Verdict(slot.Name, "NEW");
+                Verdict(job.Name, "NEW");
                 return;
             case TreeEnd:
                 if (m_new > 0 && !m_options.Status) {
@@ -275,21 +302,19 @@ private:
     }
 
     void Message(JobKind kind, const std::string& name, const char* reason) {
-        Slot& slot = m_pool.Next();
-        slot.Kind = kind;
-        slot.Name = name;
-        slot.OpenPath.clear();
-        slot.Reason = reason;
-        m_pool.Submit();
+        CheckJob& job = m_pool.Next();
+        job.What = kind;
+        job.Name = name;
+        job.Reason = reason;
+        m_pool.Submit(false);
     }
 
     void Queue(Tag tag, const std::string& text) {
-        Slot& slot = m_pool.Next();
-        slot.Kind = JobKind::Text;
-        slot.Tag = tag;
-        slot.Name = text;
-        slot.OpenPath.clear();
-        m_pool.Submit();
+        CheckJob& job = m_pool.Next();
+        job.What = JobKind::Text;
+        job.Tag = tag;
+        job.Name = text;
+        m_pool.Submit(false);
     }
 
     const CheckOptions& m_options;
@@ -305,7 +330,7 @@ private:
     std::size_t m_new = 0;
     bool m_differs = false;
     bool m_trouble = false;
-    CX::Workers::OrderedPool m_pool;  // last: it delivers into the members above
+    Pool m_pool;  // last: it delivers into the members above
 };
 
 }  // namespace

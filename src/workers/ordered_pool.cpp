@@ -1,85 +1,38 @@
 #include "workers/ordered_pool.h"
 
 namespace CX::Workers {
+namespace {
 
-OrderedPool::OrderedPool(unsigned jobs, IDelivery& delivery) : m_delivery(delivery) {
-    if (jobs <= 1) {
-        m_slots.resize(1);
-        m_inline = std::make_unique<Identifier>();
-        return;
-    }
-    m_jobs = jobs;
-    m_slots.resize(WindowPerJob * jobs);
-    m_threads.reserve(jobs);
-    for (unsigned i = 0; i < jobs; ++i) {
-        m_threads.emplace_back([this] { Work(); });
+// Jobs submitted before the submitting thread takes the lock when no worker waits: fewer
+// lock round trips per small file, and what is done is still delivered soon.
+constexpr std::size_t VisitEvery = 16;
+
+}  // namespace
+
+PoolCore::PoolCore(unsigned jobs, std::size_t windowPerJob)
+    : m_workers(jobs <= 1 ? 0 : jobs),
+      m_window(jobs <= 1 ? 1 : (windowPerJob == 0 ? 1 : windowPerJob) * jobs),
+      m_needsWork(m_window),
+      m_queue(m_window),
+      m_done(m_window) {}
+
+PoolCore::~PoolCore() = default;
+
+void PoolCore::Start() {
+    m_threads.reserve(m_workers);
+    for (unsigned i = 0; i < m_workers; ++i) {
+        m_threads.emplace_back([this, i] { Work(i); });
     }
 }
 
-OrderedPool::~OrderedPool() {
-    Finish();
-}
-
-Slot& OrderedPool::Next() {
-    if (m_inline) {
-        return m_slots[0];
-    }
-    if (m_filled - m_delivered >= m_slots.size()) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        Publish();
-        while (m_filled - m_delivered >= m_slots.size()) {
-            m_head.wait(lock, [this] { return At(m_delivered).Done; });
-            DeliverReady(lock);
-        }
-    }
-    // No worker touches this slot until it is submitted, nor the deliverer until then; and
-    // m_delivered only grows on this thread.
-    return At(m_filled);
-}
-
-void OrderedPool::Submit() {
-    if (m_inline) {
-        Process(m_slots[0], *m_inline);
-        m_delivery.Deliver(m_slots[0]);
-        return;
-    }
-    Slot& slot = At(m_filled);
-    // A message has nothing to be done: it is done as it is submitted.
-    slot.Done =
-        slot.Kind == JobKind::Problem || slot.Kind == JobKind::Note || slot.Kind == JobKind::Text;
-    ++m_filled;
-    if (m_filled - m_submitted >= Batch) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        Publish();
-        DeliverReady(lock);
-    }
-}
-
-void OrderedPool::Publish() {
-    if (m_submitted == m_filled) {
-        return;
-    }
-    const std::size_t added = m_filled - m_submitted;
-    m_submitted = m_filled;
-    if (m_idle > 1 && added > 1) {
-        m_work.notify_all();
-    } else if (m_idle > 0) {
-        m_work.notify_one();
-    }
-}
-
-void OrderedPool::Finish() {
-    if (m_inline) {
+void PoolCore::Stop() {
+    if (m_threads.empty()) {
         return;
     }
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        Publish();
-        while (m_delivered < m_submitted) {
-            m_head.wait(lock, [this] { return At(m_delivered).Done; });
-            DeliverReady(lock);
-        }
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
+        m_queueHead = m_queueTail;  // what no worker has started is abandoned
     }
     m_work.notify_all();
     for (std::thread& thread : m_threads) {
@@ -88,89 +41,148 @@ void OrderedPool::Finish() {
     m_threads.clear();
 }
 
-void OrderedPool::DeliverReady(std::unique_lock<std::mutex>& lock) {
+std::size_t PoolCore::NextPlace() {
+    if (m_workers == 0) {
+        return 0;
+    }
+    const std::size_t filled = m_filled.load(std::memory_order_relaxed);  // this thread's own
+    if (filled - m_delivered >= m_window) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        Gather();
+        for (;;) {
+            DeliverReady(lock);
+            if (filled - m_delivered < m_window) {
+                break;
+            }
+            m_head.wait(lock, [this] { return m_done[Place(m_delivered)] != 0; });
+        }
+        m_sinceVisit = 0;
+    }
+    return Place(filled);
+}
+
+void PoolCore::Submit(bool needsWork) {
+    if (m_workers == 0) {
+        if (needsWork) {
+            RunPlace(0, 0);
+        }
+        DeliverPlace(0);
+        return;
+    }
+    const std::size_t filled = m_filled.load(std::memory_order_relaxed);
+    m_needsWork[Place(filled)] = needsWork ? 1 : 0;
+    // Publishes the job, then asks whether a worker sleeps: a worker that goes to sleep
+    // counts itself first, then looks at m_filled, so one of the two always sees the other.
+    m_filled.store(filled + 1, std::memory_order_seq_cst);
+    if (++m_sinceVisit >= VisitEvery || m_idle.load(std::memory_order_seq_cst) > 0) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        Visit(lock);
+    }
+}
+
+void PoolCore::Finish() {
+    if (m_finished) {
+        return;
+    }
+    m_finished = true;
+    if (m_workers == 0) {
+        return;
+    }
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        Gather();
+        const std::size_t filled = m_gathered;
+        for (;;) {
+            DeliverReady(lock);
+            if (m_delivered == filled) {
+                break;
+            }
+            m_head.wait(lock, [this] { return m_done[Place(m_delivered)] != 0; });
+        }
+    }
+    Stop();
+}
+
+void PoolCore::Visit(std::unique_lock<std::mutex>& lock) {
+    Gather();
+    DeliverReady(lock);
+    m_sinceVisit = 0;
+}
+
+void PoolCore::Gather() {
+    const std::size_t filled = m_filled.load(std::memory_order_seq_cst);
+    std::size_t added = 0;
+    for (; m_gathered < filled; ++m_gathered) {
+        const std::size_t place = Place(m_gathered);
+        if (m_needsWork[place] != 0) {
+            m_done[place] = 0;
+            m_queue[m_queueTail % m_window] = m_gathered;
+            ++m_queueTail;
+            ++added;
+        } else {
+            m_done[place] = 1;  // a message: nothing for a worker to do
+        }
+    }
+    const unsigned idle = m_idle.load(std::memory_order_relaxed);  // changed under the lock
+    if (idle > 1 && added > 1) {
+        m_work.notify_all();
+    } else if (idle > 0 && added > 0) {
+        m_work.notify_one();
+    }
+}
+
+void PoolCore::DeliverReady(std::unique_lock<std::mutex>& lock) {
     std::size_t count = 0;
-    while (m_delivered + count < m_submitted && At(m_delivered + count).Done) {
+    while (m_delivered + count < m_gathered && m_done[Place(m_delivered + count)] != 0) {
         ++count;
     }
     if (count == 0) {
         return;
     }
-    // Done slots are no worker's any more, and no new slot is filled meanwhile: this
-    // thread is the one that fills them.
+    // Done jobs are no worker's any more, and their places are not filled again before
+    // m_delivered passes them: this thread is the one that fills them.
     lock.unlock();
     for (std::size_t i = 0; i < count; ++i) {
-        m_delivery.Deliver(At(m_delivered + i));
+        DeliverPlace(Place(m_delivered + i));
     }
     lock.lock();
     m_delivered += count;
 }
 
-void OrderedPool::Work() {
-    Identifier identifier;
-    const std::size_t workers = m_jobs;
+// Who touches what. A place belongs to the submitting thread from the moment its last
+// job was delivered until its next job is submitted (m_filled passes it). From then on
+// it is the pool's: a job that needs work is handed to exactly one worker, which alone
+// touches it until it marks it done under the lock, and never again after; a message
+// is done as soon as it is gathered. The place returns to the submitting thread only
+// when the job is delivered, which happens once it is done and every earlier job has
+// been delivered. So a place is never reused while a worker can still touch it, and a
+// worker marks done only the one job it ran.
+void PoolCore::Work(unsigned worker) {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        if (m_claimed == m_submitted) {
-            if (m_stopping) {
-                return;
-            }
-            ++m_idle;
-            m_work.wait(lock, [this] { return m_stopping || m_claimed < m_submitted; });
-            --m_idle;
+        Gather();
+        if (m_stopping) {
+            return;
+        }
+        if (m_queueHead == m_queueTail) {
+            m_idle.fetch_add(1, std::memory_order_seq_cst);
+            m_work.wait(lock, [this] {
+                return m_stopping || m_queueHead != m_queueTail ||
+                       m_filled.load(std::memory_order_seq_cst) != m_gathered;
+            });
+            m_idle.fetch_sub(1, std::memory_order_relaxed);
             continue;
         }
-        // A share of what is waiting, so that the others get theirs too, and at most a
-        // batch, so that the head of the window is never held up for long.
-        std::size_t count = (m_submitted - m_claimed) / workers;
-        count = count < 1 ? 1 : count > Batch ? Batch : count;
-        const std::size_t first = m_claimed;
-        m_claimed += count;
+        // One job at a time: the one taken is this worker's alone until it is marked done.
+        const std::size_t sequence = m_queue[m_queueHead % m_window];
+        ++m_queueHead;
         lock.unlock();
-        for (std::size_t i = 0; i < count; ++i) {
-            Slot& slot = At(first + i);
-            // A message was done before it was published, and nothing changes it since.
-            if (!slot.Done) {
-                Process(slot, identifier);
-            }
-        }
+        RunPlace(Place(sequence), worker);
         lock.lock();
-        for (std::size_t i = 0; i < count; ++i) {
-            At(first + i).Done = true;
-        }
-        if (first <= m_delivered && m_delivered < first + count) {
+        m_done[Place(sequence)] = 1;
+        if (sequence == m_delivered) {
             m_head.notify_one();
         }
-    }
-}
-
-void OrderedPool::Process(Slot& slot, Identifier& identifier) {
-    switch (slot.Kind) {
-        case JobKind::File:
-            identifier.IdentifyPath(
-                slot.OpenPath.empty() ? slot.Name.c_str() : slot.OpenPath.c_str(), slot.Result);
-            break;
-        case JobKind::StandardInput:
-            identifier.IdentifyStandardInput(slot.Result);
-            break;
-        case JobKind::Check: {
-            std::uint64_t length = 0;
-            for (int i = 7; i >= 0; --i) {
-                length = (length << 8) | slot.Expected[i];  // little-endian, as recorded
-            }
-            if (slot.Name == "-" && slot.OpenPath.empty()) {
-                identifier.IdentifyStandardInput(slot.Result);
-            } else {
-                identifier.IdentifyPath(
-                    slot.OpenPath.empty() ? slot.Name.c_str() : slot.OpenPath.c_str(), slot.Result,
-                    &length);
-            }
-            break;
-        }
-        case JobKind::Problem:
-        case JobKind::Note:
-        case JobKind::Text:
-            break;
     }
 }
 

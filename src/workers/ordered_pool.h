@@ -1,96 +1,146 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
-#include "workers/identify.h"
-
 namespace CX::Workers {
 
-enum class JobKind : std::uint8_t {
-    File,           // identify the file at OpenPath (or at Name when OpenPath is empty)
-    StandardInput,  // identify standard input
-    Check,          // identify as File, against Expected: its length is checked first
-    Problem,        // an error found before any reading: Name and Reason, nothing to do
-    Note,           // a remark that is no error: Name and Reason, nothing to do
-    Text,           // anything else for the deliverer, in order: Name holds it
-};
-
-// One place in the window: what to do, and once done, what came of it.
-struct Slot {
-    JobKind Kind = JobKind::File;
-    std::string Name;      // as printed
-    std::string OpenPath;  // as opened, when it differs from Name
-    const char* Reason = "";
-    int Tag = 0;  // the deliverer's own mark, for Text
-    std::uint8_t Expected[CX::Hash::ContentDigest::RecordSize];
-    Outcome Result;
-    bool Done = false;  // guarded by the pool's lock
-};
-
-// Takes the slots in the order they were submitted, once each is done.
-class IDelivery {
+// The ordering and the hand-over of an OrderedPool, whatever its jobs are. A job is known
+// here by its sequence number, the order in which it was submitted, and by its place in
+// the window (the sequence number modulo the window's size).
+class PoolCore {
 public:
-    virtual ~IDelivery() {}
-    virtual void Deliver(Slot& slot) = 0;
-};
+    PoolCore(const PoolCore&) = delete;
+    PoolCore& operator=(const PoolCore&) = delete;
 
-// Identifies files on worker threads while the caller goes on finding more, and hands the
-// results back in the order the files were submitted. A bounded window of slots holds the
-// work in flight: submitting into a full window first delivers what is finished, so
-// output starts at once, stays ordered, and memory does not grow with the number of files.
-// Only the thread that submits ever delivers, so the delivery needs no lock of its own.
-//
-// With one job, files are identified on the caller's thread as they are submitted.
-class OrderedPool {
-public:
-    OrderedPool(unsigned jobs, IDelivery& delivery);
-    ~OrderedPool();
+    std::size_t Window() const { return m_window; }
 
-    OrderedPool(const OrderedPool&) = delete;
-    OrderedPool& operator=(const OrderedPool&) = delete;
+protected:
+    // With one job, nothing runs on another thread: each job is run and delivered as it is
+    // submitted. Otherwise the window holds windowPerJob places for each thread.
+    PoolCore(unsigned jobs, std::size_t windowPerJob);
+    ~PoolCore();
 
-    // The next slot to fill, waiting for room if the window is full. Fill it, then Submit.
-    // Submitted slots reach the workers a few at a time, and before this thread waits.
-    Slot& Next();
-    void Submit();
+    // Starts the workers; the derived pool calls it once its own members exist.
+    void Start();
+    // Ends the workers without delivering anything more: a job already running is
+    // finished, none is started. The derived pool calls it before its members go.
+    void Stop();
 
-    // Waits for every submitted slot and delivers it; the workers then end.
+    // The place of the next job, waiting for room (and delivering) while the window is full.
+    std::size_t NextPlace();
+    // The job at the place NextPlace gave is filled. One that needs no work (a message for
+    // the deliverer) is never seen by a worker.
+    void Submit(bool needsWork);
+    // Waits for every submitted job and delivers it, then ends the workers.
     void Finish();
 
+    unsigned Workers() const { return m_workers; }
+
+    // On a worker thread (or, with one job, the submitting one).
+    virtual void RunPlace(std::size_t place, unsigned worker) = 0;
+    // Always on the submitting thread, in submission order, once the job is done.
+    virtual void DeliverPlace(std::size_t place) = 0;
+
 private:
-    static constexpr std::size_t WindowPerJob = 256;
-    // Slots handed over at once: fewer lock and wake-ups per file, with little wait.
-    static constexpr std::size_t Batch = 16;
-
-    Slot& At(std::size_t sequence) { return m_slots[sequence % m_slots.size()]; }
-    // Hands the filled slots to the workers; called with the lock held.
-    void Publish();
-    void Work();
-    static void Process(Slot& slot, Identifier& identifier);
-    // Delivers the finished slots at the head of the window; called with the lock held,
-    // it lets go of it while delivering.
+    std::size_t Place(std::size_t sequence) const { return sequence % m_window; }
+    void Work(unsigned worker);
+    // Takes in what the submitting thread has filled since; with the lock held.
+    void Gather();
+    // Delivers the done jobs at the head of the window; with the lock held, which it lets
+    // go of while delivering.
     void DeliverReady(std::unique_lock<std::mutex>& lock);
+    // Gathers, delivers what is ready, and wakes a worker if one waits; with the lock held.
+    void Visit(std::unique_lock<std::mutex>& lock);
 
-    IDelivery& m_delivery;
-    unsigned m_jobs = 1;
-    std::vector<Slot> m_slots;
+    const unsigned m_workers;  // threads; 0 runs every job on the submitting thread
+    const std::size_t m_window;
     std::vector<std::thread> m_threads;
-    std::unique_ptr<Identifier> m_inline;  // with one job
+
+    // Which thread owns which place, and when it passes: see Work, where the lock is taken.
+
+    // Written by the submitting thread alone, read by it without the lock.
+    std::vector<char> m_needsWork;  // per place: also read under the lock, once published
+    std::size_t m_sinceVisit = 0;   // jobs submitted since the lock was last taken
+    bool m_finished = false;
+
+    // m_filled is stored by the submitting thread after it has filled the job: a thread
+    // that loads it, then reads the job, sees it whole. Sequentially consistent with
+    // m_idle, so that a worker going to sleep and a job being submitted always see one
+    // another (a job is never left waiting while a worker sleeps).
+    std::atomic<std::size_t> m_filled{0};
+    std::atomic<unsigned> m_idle{0};  // workers waiting for work; changed under the lock
 
     std::mutex m_mutex;
-    std::condition_variable m_work;  // a slot was submitted, or the pool ends
-    std::condition_variable m_head;  // the slot at the head of the window is done
-    std::size_t m_filled = 0;        // slots filled by the submitting thread (its own count)
-    std::size_t m_submitted = 0;     // of which the workers may take
-    std::size_t m_claimed = 0;
-    unsigned m_idle = 0;  // workers waiting for a slot
-    std::size_t m_delivered = 0;
+    std::condition_variable m_work;  // work was gathered, or the pool ends
+    std::condition_variable m_head;  // the job at the head of the window is done
+    // Guarded by m_mutex.
+    std::size_t m_gathered = 0;        // jobs taken in from m_filled
+    std::vector<std::size_t> m_queue;  // ring of sequence numbers waiting for a worker
+    std::size_t m_queueHead = 0;       // next to hand out (a count; the ring wraps)
+    std::size_t m_queueTail = 0;
+    std::vector<char> m_done;     // per place
+    std::size_t m_delivered = 0;  // written only by the submitting thread
     bool m_stopping = false;
+};
+
+// What a mode gives the pool: how a job is run, and what is done with it once it is.
+template <class Job, class Worker>
+class IPoolJobs {
+public:
+    // On a worker thread: touches only the job and the worker.
+    virtual void Run(Job& job, Worker& worker) = 0;
+    // On the submitting thread, in submission order.
+    virtual void Deliver(Job& job) = 0;
+
+protected:
+    ~IPoolJobs() = default;
+};
+
+// Runs jobs on worker threads while the caller goes on submitting more, and hands them back
+// in the order they were submitted. A bounded window of jobs holds the work in flight:
+// submitting into a full window first delivers what is done, so output starts at once,
+// stays ordered, and memory does not grow with the number of jobs. Only the thread that
+// submits ever delivers. Each worker thread has a Worker of its own (a buffer, a digest).
+//
+// Deliveries happen only in Next, Submit and Finish; destroying the pool without Finish
+// abandons what was not delivered.
+template <class Job, class Worker>
+class OrderedPool final : private PoolCore {
+public:
+    static constexpr std::size_t DefaultWindowPerJob = 256;
+
+    OrderedPool(unsigned jobs, IPoolJobs<Job, Worker>& mode,
+                std::size_t windowPerJob = DefaultWindowPerJob)
+        : PoolCore(jobs, windowPerJob), m_mode(mode), m_jobs(Window()) {
+        const unsigned workers = Workers() == 0 ? 1 : Workers();
+        for (unsigned i = 0; i < workers; ++i) {
+            m_workers.push_back(std::make_unique<Worker>());
+        }
+        Start();
+    }
+    ~OrderedPool() { Stop(); }
+
+    // The next job to fill; then Submit it.
+    Job& Next() { return m_jobs[NextPlace()]; }
+    void Submit(bool needsWork = true) { PoolCore::Submit(needsWork); }
+    void Finish() { PoolCore::Finish(); }
+    using PoolCore::Window;
+
+private:
+    void RunPlace(std::size_t place, unsigned worker) override {
+        m_mode.Run(m_jobs[place], *m_workers[worker]);
+    }
+    void DeliverPlace(std::size_t place) override { m_mode.Deliver(m_jobs[place]); }
+
+    IPoolJobs<Job, Worker>& m_mode;
+    std::vector<Job> m_jobs;
+    std::vector<std::unique_ptr<Worker>> m_workers;
 };
 
 }  // namespace CX::Workers

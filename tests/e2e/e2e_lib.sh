@@ -73,10 +73,21 @@ waits_in_read() {
 }
 
 # Under Wine every run goes through wine_run.sh, which tells a run that Wine never started
-# from a status of ours; what it found lands in $wine_failed, named by fail.
+# from a status of ours; what it found lands in $QUILLMARK_WINE_FAILED, named by fail.
 case ${emulator##*/} in
 wine*)
     emulator="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine_run.sh $emulator"
     export QUILLMARK_WINE_FAILED=$PWD/wine-failed.txt
     ;;
 esac
+
+# With QUILLSUM_TEST_JOBS set (the ThreadSanitizer run sets 4), every run of $exe takes
+# that many workers, whatever the machine has: the cases then drive the pool's threads.
+if [ -n "${QUILLSUM_TEST_JOBS:-}" ] && [[ $exe != *.exe ]]; then
+    # Beside the case's folder, so that no walk of it sees it, and named as the program is.
+    mkdir -p "$work.jobs"
+    jobs_wrapper=$work.jobs/${exe##*/}
+    printf '#!/bin/sh\nexec %q -j %q "$@"\n' "$exe" "$QUILLSUM_TEST_JOBS" >"$jobs_wrapper"
+    chmod +x "$jobs_wrapper"
+    exe=$jobs_wrapper
+fi

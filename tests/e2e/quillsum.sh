@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end cases of quillsum: run the built program and compare its exact standard output
 # and standard error bytes and its exit code. Identifiers come from sha256sum and the
-# length, never from our own code. Usage: quillsum.sh <case> <quillsum>
+# length, never from our own code. Usage: quillsum.sh <case> <quillsum> [<quillsum_fault>]
 # QUILLMARK_EMULATOR, when set, is put before the executable (Wine or qemu). On Windows,
 # told by the .exe, every line ends in CR LF. Exit 77 marks a case that cannot run here.
 set -u
@@ -9,11 +9,12 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 case_name=$1
 exe=$2
+fault_exe=${3:-}  # quillsum over the stand-in's fault seam, where there is one
 emulator=${QUILLMARK_EMULATOR:-}
 skip=77
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillsum-e2e.XXXXXX")
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work" "$work.jobs"' EXIT
 cd "$work" || exit 1
 
 on_windows() { [[ $exe == *.exe ]]; }
@@ -245,6 +246,75 @@ jobs_same_bytes)
     paste -d ' ' <(identifiers_of0 names0) <(tr '\0' '\n' <names0) | sed 's/ /  /' >want.txt
     tr -d '\r' <j1.bin | cmp -s - want.txt || fail "wrong lines: $(tr -d '\r' <j1.bin | diff - want.txt | head -3)"
     ;;
+pool_race)
+    # Messages in the window beside slow files, then more than a window of files behind
+    # them: every -j gives the -j1 bytes and status, run after run. A message (a FIFO met in
+    # a walk, an empty name in a list of names, a malformed line in a list to check) needs
+    # no worker, and its place in the window is taken again while a worker still reads the
+    # large file after it.
+    rounds=3
+    [ -z "$emulator" ] || rounds=1
+    mkdir -p T/c
+    pairs=$(seq 0 7)  # one for each worker at -j8
+    for i in $pairs; do
+        on_windows || mkfifo "T/a$i-fifo"
+        head -c $((4 << 20)) /dev/urandom >"T/a$i-z-big"
+    done
+    for i in $(seq -w 1 2200); do printf %s "$i" >"T/c/c$i"; done
+    { for i in $pairs; do printf '\0%s\0' "T/a$i-z-big"; done; printf '%s\0' T/c/c*; } >names0
+    run -j1 --files0-from=names0
+    [ "$rc" = 2 ] && [ "$(wc -l <stdout.bin)" = 2208 ] || fail "-j1 list of names: $rc"
+    # The same files as a list to check, a malformed line after each large file.
+    tr -d '\r' <stdout.bin | sed '/-z-big$/a not an identifier line' >check.txt
+    for mode in "-r T" "--files0-from=names0" "-c --quiet check.txt"; do
+        # shellcheck disable=SC2086
+        run -j1 $mode
+        mv stdout.bin j1.out
+        mv stderr.bin j1.err
+        j1_rc=$rc
+        for j in 2 3 4 8; do
+            for _ in $(seq $rounds); do
+                # shellcheck disable=SC2086
+                run -j $j $mode
+                [ "$rc" = "$j1_rc" ] && cmp -s j1.out stdout.bin && cmp -s j1.err stderr.bin ||
+                    fail "$mode -j $j: exit $rc (-j1: $j1_rc); $(cmp j1.out stdout.bin)"
+            done
+        done
+    done
+    # The list check holds: nothing differs, eight lines are malformed.
+    [ "$j1_rc" = 0 ] && [ ! -s j1.out ] &&
+        [ "$(cat j1.err)" = "quillsum: WARNING: 8 lines are improperly formatted" ] ||
+        fail "the check: exit $j1_rc, $(cat j1.out j1.err)"
+    ;;
+fault_read_under_jobs)
+    # A read fails part-way through one file among hundreds while four workers read: the
+    # error takes that file's place among the lines, every other line is right, and the
+    # status is 2; in compute mode and in -c alike. Which file it hits is the threads'
+    # choice: the message names it.
+    [ -n "$fault_exe" ] || skip_because "without the fault seam (a build over the real Win32)"
+    mkdir T
+    for i in $(seq -w 1 240); do head -c $((70000 + 10#$i)) /dev/urandom >"T/f$i"; done
+    printf 'T/f%s\0' $(seq -w 1 240) >names0
+    identifiers_of0 names0 | paste -d ' ' - <(tr '\0' '\n' <names0) | sed 's/ /  /' >list
+    for mode in compute check; do
+        if [ $mode = compute ]; then args=(-r T); else args=(-c list); fi
+        QUILLMARK_FAULTS=ReadFile:301:30 timeout 60 $emulator "$fault_exe" -j4 "${args[@]}" \
+            >both.txt 2>&1
+        rc=$?
+        tr -d '\r' <both.txt >both
+        bad=$(sed -n 's/^quillsum: \(T\/f[0-9]*\): Input\/output error$/\1/p' both)
+        [ "$rc" = 2 ] && [ "$(printf %s "$bad" | grep -c .)" = 1 ] ||
+            fail "$mode: exit $rc, $(grep -c 'quillsum:' both) messages"
+        if [ $mode = compute ]; then
+            sed "s|^[0-9A-F]*  $bad\$|quillsum: $bad: Input/output error|" list >want.txt
+        else
+            sed -e "s|^[0-9A-F]*  $bad\$|quillsum: $bad: Input/output error\n$bad: FAILED open or read|" \
+                -e 's|^[0-9A-F]*  \(T/.*\)$|\1: OK|' list >want.txt
+            echo 'quillsum: WARNING: 1 listed file could not be read' >>want.txt
+        fi
+        cmp -s both want.txt || fail "$mode: $(diff want.txt both | head -5)"
+    done
+    ;;
 files0_from)
     printf abc >abc
     printf 'x y' >'x y'
@@ -449,7 +519,7 @@ progress)
     command -v tmux >/dev/null || skip_because "no tmux (Debian package tmux)"
     export TMUX_TMPDIR=$work
     tmux new-session -d -s progress -x 50 -y 10 || fail "tmux did not start"
-    trap 'tmux kill-server 2>/dev/null; rm -rf "$work"' EXIT
+    trap 'tmux kill-server 2>/dev/null; rm -rf "$work" "$work.jobs"' EXIT
     tmux new-window -d -t progress -n plain && tmux new-window -d -t progress -n err-file &&
         tmux new-session -d -s wide -x 100 -y 10 || fail "tmux windows"
     long_a=slow-$(printf 'a%.0s' $(seq 60))

@@ -15,7 +15,7 @@ emulator=${QUILLMARK_EMULATOR:-}
 skip=77
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillsum-check.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work" "$work.jobs"' EXIT
 cd "$work" || exit 1
 
 on_windows() { [[ $exe == *.exe ]]; }
