@@ -283,8 +283,8 @@ pool_race)
     done
     # The list check holds: nothing differs, eight lines are malformed.
     [ "$j1_rc" = 0 ] && [ ! -s j1.out ] &&
-        [ "$(cat j1.err)" = "quillsum: WARNING: 8 lines are improperly formatted" ] ||
-        fail "the check: exit $j1_rc, $(cat j1.out j1.err)"
+        [ "$(tr -d '\r' <j1.err)" = "quillsum: WARNING: 8 lines are improperly formatted" ] ||
+        fail "the check: exit $j1_rc, $(cat -A j1.out j1.err)"
     ;;
 fault_read_under_jobs)
     # A read fails part-way through one file among hundreds while four workers read: the
