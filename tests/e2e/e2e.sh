@@ -223,6 +223,58 @@ pseudo_files)
         expect 0 "$(identifier_of copy)$EOL"
     fi
     ;;
+wine_start_failure)
+    # Every run under Wine goes through wine_run.sh. Against a stand-in for Wine that fails
+    # as Wine does when it cannot start a program (its own message or none, exit 1, the
+    # program never run) the first few times: the run is tried again and is then the program's own;
+    # if Wine never starts it, that is said, and the status is none of ours (125). A
+    # program's crash and its own exit 1 are passed on as they are, never tried again.
+    cat >fake-wine <<EOF
+#!/usr/bin/env bash
+n=\$(cat tries 2>/dev/null || echo 0)
+echo \$((n + 1)) >tries
+# What Wine's loaddll channel says once it has loaded the program's image.
+loaded() { echo "0024:trace:loaddll:build_module Loaded L\"Z:\\\\x\\\\\${1##*/}\" at 0000000140000000: native" >&2; }
+if [ "\$n" -lt "\$FAKE_FAILURES" ]; then
+    [ -z "\${FAKE_LOADED:-}" ] || loaded "\$1"
+    echo "\$FAKE_MESSAGE" >&2
+    exit \${FAKE_STATUS:-1}
+fi
+loaded "\$1"
+exec ${QUILLMARK_EMULATOR:-} "\$@"
+EOF
+    chmod +x fake-wine
+    printf abc >abc
+    fake() {  # fake <failures> <message> <args...>
+        rm -f tries wine-failed.txt
+        FAKE_FAILURES=$1 FAKE_MESSAGE=$2 QUILLMARK_WINE_FAILED=$PWD/wine-failed.txt QUILLMARK_WINE_RETRIES= \
+            "$here/wine_run.sh" ./fake-wine "$exe" "${@:3}" >stdout.bin 2>stderr.txt
+        rc=$?
+        out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')
+        err=$(cat stderr.txt)
+    }
+    tries() { [ "$(cat tries)" = "$1" ] || fail "$2: $(cat tries) tries"; }
+    no_start='wine: could not load kernel32.dll, status c0000135'
+    fake 2 '' abc  # Wine may say nothing at all
+    expect 0 "$abc_line$EOL"
+    tries 3 silent
+    FAKE_LOADED=1 fake 1 "$no_start" abc  # or give up after the image
+    expect 0 "$abc_line$EOL"
+    tries 2 "after the image"
+    fake 9 "$no_start" abc
+    [ "$rc" = 125 ] && [ ! -s stdout.bin ] && [ "$err" = "wine failed to start: $no_start" ] ||
+        fail "never started: exit code $rc, '$err'"
+    tries 3 "never started"
+    [ "$(grep -c "^Wine did not start .*: $no_start\$" wine-failed.txt)" = 3 ] ||
+        fail "the record: $(cat wine-failed.txt)"
+    FAKE_LOADED=1 FAKE_STATUS=5 fake 1 'wine: Unhandled page fault on read access to 00000000' abc
+    [ "$rc" = 5 ] && [ "$err" = 'wine: Unhandled page fault on read access to 00000000' ] ||
+        fail "a crash: exit code $rc, '$err'"
+    tries 1 "a crash"
+    fake 0 ''  # exit 1 of ours: the banner
+    expect 1 "$banner$EOL$usage$EOL"
+    tries 1 "exit 1 of ours"
+    ;;
 fifo_without_writer)
     need_posix "it has no FIFOs"
     mkfifo fifo

@@ -4,6 +4,8 @@
 
 fail() {
     echo "FAIL [$case_name]: $*"
+    # Runs that Wine never started (see wine_run.sh) are named: their status is not ours.
+    [ ! -s "${QUILLMARK_WINE_FAILED:-}" ] || sed 's/^/  /' "$QUILLMARK_WINE_FAILED"
     exit 1
 }
 
@@ -41,6 +43,43 @@ identifiers_of0() {
             sed -E 's/(..)(..)(..)(..)(..)(..)(..)(..)/\8\7\6\5\4\3\2\1/') \
         <(xargs -0 sha256sum -- <"$1" | sed -E 's/^\\?([0-9a-f]{64}) .*/\1/' | tr a-f A-F)
 }
+
+# wait_until <seconds> <what> <command...>: runs the command until it succeeds. The deadline
+# is for a real hang only: the event is waited for, never a fixed time.
+wait_until() {
+    local limit=$1 what=$2
+    local deadline=$((SECONDS + limit))
+    shift 2
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "no $what within $limit s"
+        sleep 0.02
+    done
+}
+
+# waits_in_read <fifo>: a process that has the FIFO open for reading only (the writers a
+# script holds are read-write, and so are its subshells' copies) has a thread asleep in a
+# read of a pipe: whatever was written has been taken, and the reader waits for more.
+waits_in_read() {
+    local target fd flags task
+    target=$(readlink -f -- "$1")
+    for fd in $(find /proc/[0-9]*/fd -maxdepth 1 -lname "$target" 2>/dev/null); do
+        flags=$(sed -n 's/^flags:[[:space:]]*//p' "${fd%/fd/*}/fdinfo/${fd##*/}" 2>/dev/null)
+        [ -n "$flags" ] && [ $((8#$flags & 3)) = 0 ] || continue
+        for task in "${fd%/fd/*}"/task/*; do
+            case $(cat "$task/wchan" 2>/dev/null) in *pipe_read* | *pipe_wait*) return 0 ;; esac
+        done
+    done
+    return 1
+}
+
+# Under Wine every run goes through wine_run.sh, which tells a run that Wine never started
+# from a status of ours; what it found lands in $QUILLMARK_WINE_FAILED, named by fail.
+case ${emulator##*/} in
+wine*)
+    emulator="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine_run.sh $emulator"
+    export QUILLMARK_WINE_FAILED=$PWD/wine-failed.txt
+    ;;
+esac
 
 # With QUILLSUM_TEST_JOBS set (the ThreadSanitizer run sets 4), every run of $exe takes
 # that many workers, whatever the machine has: the cases then drive the pool's threads.

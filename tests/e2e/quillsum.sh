@@ -191,11 +191,19 @@ tree_special_entries)
     L T/sub/f T/link-dir/f; L T/one T/link-file; L T/one; L T/sub/f
     E 'T/fifo: not a regular file; skipped'; E 'T/link-dangling: No such file or directory'
     expect 2
-    # A FIFO named on the command line is read, as sha256sum reads it.
-    # The writer pauses: a read must wait for it, not fail for want of data.
-    { { printf a; sleep 0.3; printf bc; } >T/fifo & } 2>/dev/null
-    run T/fifo
-    wait
+    # A FIFO named on the command line is read, as sha256sum reads it. Its writer is open
+    # before quillsum starts (else the read could find no writer and an empty file), and
+    # holds back the rest until quillsum waits in a read: that read must wait for it, not
+    # fail for want of data.
+    exec 3<>T/fifo
+    printf a >&3
+    (run T/fifo; exit "$rc") 3>&- &
+    reader=$!
+    wait_until 30 "read of T/fifo waiting for its writer" eval 'waits_in_read T/fifo || ! kill -0 $reader 2>/dev/null'
+    printf bc >&3
+    exec 3>&-
+    wait "$reader"
+    rc=$?
     T "$abc_id  T/fifo$EOL"
     expect 0
     ;;
@@ -349,7 +357,7 @@ pool_race)
     # The list check holds: nothing differs, eight lines are malformed.
     [ "$j1_rc" = 0 ] && [ ! -s j1.out ] &&
         [ "$(tr -d '\r' <j1.err)" = "quillsum: WARNING: 8 lines are improperly formatted" ] ||
-        fail "the check: exit $j1_rc, $(cat j1.out j1.err)"
+        fail "the check: exit $j1_rc, $(cat -A j1.out j1.err)"
     ;;
 fault_read_under_jobs)
     # A read fails part-way through one file among hundreds while four workers read: the
@@ -606,40 +614,80 @@ many_hosts_parallel)
     cmp -s stdout.bin oracle.txt || fail "-c differs: $(diff oracle.txt stdout.bin | head -5)"
     ;;
 progress)
-    # --progress draws only on a terminal: not into a file, even over many ticks.
-    run --progress - < <(printf a; sleep 0.4; printf bc)
+    # --progress draws only where standard error is a terminal: not into files.
+    printf abc >abc
+    run --progress - <abc
     T "$abc_id  -$EOL"
     expect 0
-    # In a real terminal (a tmux pane 50 columns wide): a FIFO fed slowly keeps the run
-    # going; the line shows files, bytes, the rate and the end of the long name, within the
-    # width; an error line erases it first; and it is gone at the end.
+    # In real terminals (tmux panes), runs reading FIFOs whose writers this script holds:
+    # each run stays in its read until the script lets it go, and the script waits for what
+    # the runs show, never for a time. The line shows the files done, the bytes read so far
+    # and the rate, then the end of the name being read, one column short of the width
+    # (80 where the width is unknown); a message erases it first; it is gone at the end.
+    # Runs without --progress, or whose standard error is a file, draw nothing while
+    # another run is seen drawing again and again.
     need_posix "the terminal is a tmux pane on Linux"
-    [ -z "$emulator" ] || { echo "skipped under an emulator: tmux runs the build machine's programs"; exit $skip; }
-    command -v tmux >/dev/null || { echo "skipped: no tmux (Debian package tmux)"; exit $skip; }
-    long=slow-$(printf 'n%.0s' $(seq 60))
-    mkfifo "$long"
+    [ -z "$emulator" ] || skip_because "under an emulator: tmux runs the build machine's programs"
+    command -v tmux >/dev/null || skip_because "no tmux (Debian package tmux)"
     export TMUX_TMPDIR=$work
     tmux new-session -d -s progress -x 50 -y 10 || fail "tmux did not start"
     trap 'tmux kill-server 2>/dev/null; rm -rf "$work" "$work.jobs"' EXIT
-    tmux send-keys -t progress "cd '$work' && '$exe' --progress -j1 '$long' missing >out 2>/dev/tty; echo END-\$?" Enter
-    { for i in $(seq 1 30); do head -c 100000 /dev/zero; sleep 0.1; done >"$long"; } &
-    seen=''
-    for i in $(seq 1 25); do
-        sleep 0.1
-        seen=$(tmux capture-pane -t progress -p | grep -E '^0 files, [0-9.]+ [KM]iB, [0-9.]+ [KM]iB/s  \.\.\.n+$' | head -1)
-        [ -n "$seen" ] && break
+    tmux new-window -d -t progress -n plain && tmux new-window -d -t progress -n err-file &&
+        tmux new-session -d -s wide -x 100 -y 10 || fail "tmux windows"
+    long_a=slow-$(printf 'a%.0s' $(seq 60))
+    long_b=slow-$(printf 'b%.0s' $(seq 60))
+    long_f=slow-$(printf 'f%.0s' $(seq 60))
+    mkfifo "$long_a" "$long_b" C D E "$long_f"
+    # Opened after tmux started, so that no pane inherits a writer of its own FIFO.
+    exec 3<>"$long_a" 4<>"$long_b" 5<>C 6<>D 7<>E 8<>"$long_f"
+    pane() { tmux send-keys -t "$1" "cd '$work' && $2; echo END-\$?" Enter; }
+    pane progress:0 "'$exe' --progress -j1 '$long_a' '$long_b' missing >out 2>/dev/tty"
+    pane progress:plain "'$exe' -j1 C"
+    pane progress:err-file "'$exe' --progress -j1 E missing 2>e.err"
+    pane wide:0 "stty cols 0 && '$exe' --progress -j1 '$long_f'"
+    timeout 60 "$exe" --progress -j1 D missing >d.out 2>d.err 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- &
+    files_run=$!
+    # 64 KiB, which a pipe holds whole: a write never waits for its reader.
+    chunk() { head -c 65536 /dev/zero >&"$1"; }
+    for fd in 3 5 6 7 8; do chunk $fd; done
+    all_wait() { for f; do waits_in_read "$f" || return 1; done; }
+    wait_until 30 "run of each FIFO waiting for more" all_wait "$long_a" C D E "$long_f"
+    rate='[0-9.]+ (B|KiB|MiB|GiB)/s'
+    screen() { tmux capture-pane -t "$1" -p -J | sed 's/ *$//' | grep -v '^$'; }
+    line() { screen "$1" | grep -E "$2" | head -1; }
+    shows() { [ -n "$(line "$@")" ]; }
+    # The bytes are counted as they are read, the file still open; the width is kept.
+    for kib in 64 128 192; do
+        [ "$kib" = 64 ] || chunk 3
+        seen="^0 files, $kib.0 KiB, $rate  \.\.\.a+\$"
+        wait_until 30 "line of $kib KiB" shows progress:0 "$seen"
+        [ "$(line progress:0 "$seen" | wc -L)" = 49 ] ||
+            fail "not one column short of the pane's 50: '$(line progress:0 "$seen")'"
     done
-    [ -n "$seen" ] || fail "no progress line: $(tmux capture-pane -t progress -p)"
-    [ ${#seen} -le 49 ] || fail "the line is wider than the pane: '$seen'"
-    wait
-    for i in $(seq 1 50); do
-        tmux capture-pane -t progress -p | grep -q '^END-' && break
-        sleep 0.1
-    done
-    screen=$(tmux capture-pane -t progress -p | grep -v '^$')
-    last=$(printf '%s\n' "$screen" | tail -2)
-    [ "$last" = "quillsum: missing: No such file or directory"$'\n'"END-2" ] ||
-        fail "the end of the screen: '$screen'"
+    seen="^0 files, 64.0 KiB, $rate  \.\.\.f+\$"
+    wait_until 30 "line where the width is unknown" shows wide:0 "$seen"
+    [ "$(line wide:0 "$seen" | wc -L)" = 79 ] || fail "unknown width: '$(line wide:0 "$seen")'"
+    ! screen progress:plain | grep -q 'files, ' || fail "drawn without --progress: $(screen progress:plain)"
+    exec 5>&- 6>&- 7>&- 8>&-
+    head -c 65536 /dev/zero >zeros
+    wait "$files_run"
+    rc=$?
+    [ "$rc" = 2 ] && cmp -s d.err <(printf 'quillsum: missing: No such file or directory\n') &&
+        cmp -s d.out <(printf '%s  D\n' "$(identifier_of zeros)") ||
+        fail "into files: exit code $rc, '$(cat -A d.out d.err)'"
+    for w in plain err-file; do wait_until 30 "end in $w" eval "screen progress:$w | grep -q '^END-'"; done
+    [ "$(screen progress:plain | grep -B1 '^END-')" = "$(identifier_of zeros)  C"$'\n'"END-0" ] ||
+        fail "without --progress: '$(screen progress:plain)'"
+    cmp -s e.err <(printf 'quillsum: missing: No such file or directory\n') ||
+        fail "standard error into a file: '$(cat -A e.err)'"
+    # The name of the file being read, the first one done.
+    exec 3>&-
+    chunk 4
+    wait_until 30 "line of the second file" shows progress:0 "^1 files, 256.0 KiB, $rate  \.\.\.b+\$"
+    exec 4>&-
+    wait_until 30 "end of the run" eval "screen progress:0 | grep -q '^END-'"
+    [ "$(screen progress:0 | grep -B1 '^END-')" = "quillsum: missing: No such file or directory"$'\n'"END-2" ] ||
+        fail "the end of the screen: '$(screen progress:0)'"
     ;;
 *)
     fail "no such case"

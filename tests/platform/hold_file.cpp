@@ -1,6 +1,6 @@
 // hold_file <mode> <path> <marker> <release>: a second Windows process for the end-to-end
 // tests. It takes <path> the way <mode> says, then creates <marker> to say it has, and
-// keeps it until <release> exists or 30 seconds have passed.
+// keeps it until <release> exists or 100 seconds have passed.
 //   exclusive   opens the file for reading and writing with share mode 0: nobody else may
 //               open it at all
 //   writer      opens the file for writing, sharing reading and writing: readers may come
@@ -36,7 +36,7 @@ bool Mark(const wchar_t* marker) {
 // that has gone ends the wait too.
 int Keep(HANDLE held, const wchar_t* release, bool writePipe) {
     static char block[4096];
-    for (int waited = 0; waited < 3000; ++waited) {
+    for (int waited = 0; waited < 10000; ++waited) {
         if (Exists(release)) {
             CloseHandle(held);
             return 0;

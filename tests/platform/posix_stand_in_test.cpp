@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -39,6 +40,22 @@ std::u16string Widen(const std::string& ascii) {
 HANDLE Open(const std::u16string& path) {
     return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Waits until thread <tid> of this process sleeps in a read of a pipe, or <done> is set (the
+// read is over), so that what follows comes while the read waits. The deadline is for a hang.
+void WaitUntilReading(pid_t tid, const std::atomic<bool>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done && std::chrono::steady_clock::now() < deadline) {
+        std::ifstream wchan("/proc/self/task/" + std::to_string(tid) + "/wchan");
+        std::string where;
+        std::getline(wchan, where);
+        if (where.find("pipe_read") != std::string::npos ||
+            where.find("pipe_wait") != std::string::npos) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 class StandIn : public ::testing::Test {
@@ -119,12 +136,15 @@ TEST_F(StandIn, FifoWithoutWriterOpensAndIsNoFile) {
     // not left non-blocking, which would fail the read at once.
     const int writer = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(writer, 0);
-    std::thread late([writer] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const pid_t reader = gettid();
+    std::atomic<bool> readOver{false};
+    std::thread late([writer, reader, &readOver] {
+        WaitUntilReading(reader, readOver);
         EXPECT_EQ(write(writer, "abc", 3), 3);
     });
     got = 0;
     EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &got, nullptr));
+    readOver = true;
     EXPECT_EQ(std::string(buffer, got), "abc");
     late.join();
     close(writer);
@@ -228,9 +248,11 @@ TEST_F(StandIn, ReadInterruptedBySignalGoesOn) {
     sigemptyset(&action.sa_mask);
     ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
     const pthread_t reader = pthread_self();
-    std::thread late([reader, writer] {
-        for (int i = 0; i < 5; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const pid_t readerId = gettid();
+    std::atomic<bool> readOver{false};
+    std::thread late([reader, readerId, writer, &readOver] {
+        for (int i = 0; i < 5 && !readOver; ++i) {
+            WaitUntilReading(readerId, readOver);  // each signal comes while the read sleeps
             pthread_kill(reader, SIGUSR1);
         }
         EXPECT_EQ(write(writer, "abc", 3), 3);
@@ -238,6 +260,7 @@ TEST_F(StandIn, ReadInterruptedBySignalGoesOn) {
     char buffer[8];
     DWORD got = 0;
     EXPECT_TRUE(ReadFile(h, buffer, sizeof buffer, &got, nullptr)) << GetLastError();
+    readOver = true;
     EXPECT_EQ(std::string(buffer, got), "abc");
     late.join();
     sigaction(SIGUSR1, &previous, nullptr);

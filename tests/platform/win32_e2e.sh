@@ -34,14 +34,10 @@ abc_line=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF6
 # this returns once it has.
 hold() {
     rm -f held.marker release
-    timeout 60 $emulator "$hold_exe" "$1" "$2" held.marker release &
+    timeout 110 $emulator "$hold_exe" "$1" "$2" held.marker release &
     holder_pid=$!
-    for _ in $(seq 300); do
-        [ -e held.marker ] && return
-        kill -0 "$holder_pid" 2>/dev/null || fail "hold_file $1 ended before it held $2"
-        sleep 0.1
-    done
-    fail "hold_file $1 did not hold $2 in time"
+    wait_until 50 "hold of $2 by hold_file $1" eval '[ -e held.marker ] || ! kill -0 "$holder_pid" 2>/dev/null'
+    [ -e held.marker ] || fail "hold_file $1 ended before it held $2"
 }
 # let_go: hold_file lets go and must end well.
 let_go() {
@@ -75,15 +71,15 @@ held_by_another_process)
     let_go
     ;;
 named_pipe)
-    # A pipe is no file: exit 3 at once, whether its server writes or idles, and no read
-    # that could wait for it.
+    # A pipe is no file: exit 3, whether its server writes or idles, and no read that could
+    # wait for it. Such a read would not end before the run's own time limit: the writing
+    # server keeps writing, and the idle one holds the pipe until its release, which comes
+    # after the run. No clock is read here, so a busy machine cannot fail the case.
     for mode in pipe-write pipe-idle; do
         pipe="\\\\.\\pipe\\quillmark-e2e-$$-$mode"
         hold "$mode" "$pipe"
-        start=$SECONDS
         run "$pipe"
         expect 3 "Failed to read file '$pipe'$crlf"
-        [ $((SECONDS - start)) -le 10 ] || fail "$mode: took $((SECONDS - start)) s"
         let_go
     done
     ;;
