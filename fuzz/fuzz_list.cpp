@@ -18,7 +18,7 @@
 #include "io/input_stream.h"
 #include "lines/line_writer.h"
 #include "lines/list_parser.h"
-#include "lines/name_list.h"
+#include "lines/record_reader.h"
 
 namespace {
 

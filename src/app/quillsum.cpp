@@ -9,11 +9,11 @@
 
 #include "check/check.h"
 #include "io/path_query.h"
-#include "lines/name_list.h"
 #include "lines/names.h"
 #include "lines/progress.h"
 #include "lines/quote.h"
 #include "lines/reasons.h"
+#include "lines/record_reader.h"
 #include "options/options.h"
 #include "run/run_core.h"
 #include "walk/walk.h"

@@ -8,10 +8,10 @@
 #include "io/path_query.h"
 #include "lines/line_writer.h"
 #include "lines/list_parser.h"
-#include "lines/name_list.h"
 #include "lines/names.h"
 #include "lines/quote.h"
 #include "lines/reasons.h"
+#include "lines/record_reader.h"
 #include "run/run_core.h"
 #include "walk/walk.h"
 

@@ -12,9 +12,9 @@
 #include "io/directory_listing.h"
 #include "io/input_stream.h"
 #include "lines/list_parser.h"
-#include "lines/name_list.h"
 #include "lines/names.h"
 #include "lines/quote.h"
+#include "lines/record_reader.h"
 #include "support/utf8_vectors.h"
 
 namespace {

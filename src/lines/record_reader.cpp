@@ -1,4 +1,4 @@
-#include "lines/name_list.h"
+#include "lines/record_reader.h"
 
 #include <cstring>
 
