@@ -10,11 +10,11 @@
 #include "check/check.h"
 #include "io/path_query.h"
 #include "lines/names.h"
-#include "lines/progress.h"
 #include "lines/quote.h"
 #include "lines/reasons.h"
 #include "lines/record_reader.h"
 #include "options/options.h"
+#include "progress/progress_line.h"
 #include "run/run_core.h"
 #include "walk/walk.h"
 
@@ -50,8 +50,8 @@ unsigned JobCount(const CX::Options::Options& options) {
 // back, in order, on the one thread that submits.
 class ComputeRun final : public CX::Run::RunCore<ComputeJob> {
 public:
-    explicit ComputeRun(const CX::Options::Options& options)
-        : RunCore(options.Zero, JobCount(options)),
+    ComputeRun(const CX::Options::Options& options, CX::Workers::IReadObserver* observer)
+        : RunCore(options.Zero, JobCount(options), observer),
           m_options(options),
           m_walker(options.Dereference) {}
 
@@ -173,12 +173,12 @@ int main(int argc, char** argv) {
             break;
     }
     // Before the workers start, and ended after they have.
-    CX::Lines::Progress progress(options.Progress);
+    CX::Progress::ProgressLine progress(options.Progress);
     if (options.Check) {
-        return CX::Check::RunCheck(options, JobCount(options));
+        return CX::Check::RunCheck(options, JobCount(options), progress.Observer());
     }
 
-    ComputeRun run(options);
+    ComputeRun run(options, progress.Observer());
     if (options.HasFiles0From) {
         run.OperandsFrom(options.Files0From);
     } else if (options.Operands.empty()) {

@@ -51,8 +51,9 @@ std::string Counted(std::size_t n, const char* one, const char* many) {
 
 class CheckRun final : public CX::Run::RunCore<CheckJob> {
 public:
-    CheckRun(const CX::Options::Options& options, unsigned jobs)
-        : RunCore(options.Zero, jobs), m_all(options), m_options(options.Checking) {}
+    CheckRun(const CX::Options::Options& options, unsigned jobs,
+             CX::Workers::IReadObserver* observer)
+        : RunCore(options.Zero, jobs, observer), m_all(options), m_options(options.Checking) {}
 
     void List(const std::string& list) {
         const bool fromStdin = list == "-";
@@ -246,8 +247,9 @@ private:
 
 }  // namespace
 
-int RunCheck(const CX::Options::Options& options, unsigned jobs) {
-    CheckRun run(options, jobs);
+int RunCheck(const CX::Options::Options& options, unsigned jobs,
+             CX::Workers::IReadObserver* observer) {
+    CheckRun run(options, jobs, observer);
     if (options.Operands.empty()) {
         run.List("-");
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "options/options.h"
+#include "workers/identify.h"
 
 namespace CX::Check {
 
@@ -9,6 +10,7 @@ namespace CX::Check {
 // under it that no list names. Returns the exit status: 0 when every listed file matched,
 // 1 when the files differ from the lists (a mismatch, a missing file, a file no list
 // names), 2 for any trouble, which wins.
-int RunCheck(const CX::Options::Options& options, unsigned jobs);
+int RunCheck(const CX::Options::Options& options, unsigned jobs,
+             CX::Workers::IReadObserver* observer);
 
 }  // namespace CX::Check

@@ -1,8 +1,8 @@
 #include "lines/line_writer.h"
 
 #include "lines/names.h"
-#include "lines/progress.h"
 #include "lines/quote.h"
+#include "lines/standard_error.h"
 
 namespace CX::Lines {
 
@@ -61,7 +61,7 @@ void LineWriter::Write() {
         return;
     }
     // Standard output may be the terminal the progress line is on.
-    const auto claim = Progress::ClaimStandardError();
+    const auto claim = ClaimStandardError();
     if (std::fwrite(m_batch.data(), 1, m_batch.size(), m_pOut) != m_batch.size()) {
         m_failed = true;
     }
@@ -83,7 +83,7 @@ void WriteProblem(std::FILE* pErr, std::string_view name, std::string_view reaso
     line += reason;
     line += '\n';
     // One write, so that the line is never split by another writer of standard error.
-    const auto claim = Progress::ClaimStandardError();
+    const auto claim = ClaimStandardError();
     std::fwrite(line.data(), 1, line.size(), pErr);
     // Windows' C runtime buffers standard error when it is no console: pushed out now, so
     // that it keeps its place among the lines on standard output.
@@ -94,7 +94,7 @@ void WriteMessage(std::FILE* pErr, std::string_view text) {
     std::string line = "quillsum: ";
     line += text;
     line += '\n';
-    const auto claim = Progress::ClaimStandardError();
+    const auto claim = ClaimStandardError();
     std::fwrite(line.data(), 1, line.size(), pErr);
     std::fflush(pErr);
 }

@@ -58,7 +58,12 @@ template <class Job>
 class RunCore : public CX::Workers::IPoolJobs<Job, CX::Workers::Identifier>,
                 public CX::Walk::IWalkSink {
 public:
-    RunCore(bool zero, unsigned jobs) : m_out(stdout, zero), m_pool(jobs, *this) {}
+    // observer, when given, hears of the reading on the worker threads.
+    RunCore(bool zero, unsigned jobs, CX::Workers::IReadObserver* observer)
+        : m_out(stdout, zero),
+          m_pool(jobs, *this,
+                 CX::Workers::OrderedPool<Job, CX::Workers::Identifier>::DefaultWindowPerJob,
+                 observer) {}
 
     // The walk's problems and skipped entries, in their place.
     void Problem(const std::string& name, const char* reason) override {

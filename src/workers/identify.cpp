@@ -4,12 +4,12 @@
 #include "io/path_query.h"
 #include "io/std_input_stream.h"
 #include "lines/names.h"
-#include "lines/progress.h"
 #include "workers/read_ahead.h"
 
 namespace CX::Workers {
 
-Identifier::Identifier() : m_buffer(new std::uint8_t[BlockSize]) {}
+Identifier::Identifier(IReadObserver* observer)
+    : m_observer(observer), m_buffer(new std::uint8_t[BlockSize]) {}
 
 void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,
                               const std::uint64_t* pExpectedLength) {
@@ -21,7 +21,7 @@ void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,
         outcome.Error = ERROR_NO_UNICODE_TRANSLATION;
         return;
     }
-    if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
+    if (IReadObserver* progress = m_observer) {
         progress->Started(pPath);
     }
     CX::IO::FileInputStream stream(pPath);
@@ -88,12 +88,12 @@ void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) 
             return;
         }
         m_digest.Update(m_buffer.get(), cRead);
-        if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
+        if (IReadObserver* progress = m_observer) {
             progress->Read(cRead);
         }
         total += cRead;
     }
-    if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
+    if (IReadObserver* progress = m_observer) {
         progress->Finished();
     }
     m_digest.Final(outcome.Record);
@@ -106,7 +106,7 @@ bool Identifier::HashReadAhead(CX::IO::IInputStream& stream, Outcome& outcome) {
     DWORD error = ERROR_SUCCESS;
     while (ahead.Next(&data, &size, &error)) {
         m_digest.Update(data, size);
-        if (CX::Lines::Progress* progress = CX::Lines::Progress::Current()) {
+        if (IReadObserver* progress = m_observer) {
             progress->Read(size);
         }
     }

@@ -26,6 +26,18 @@ struct Outcome {
     CX::Hash::ContentRecord Record;
 };
 
+// What a run hears of the reading, on the worker threads (a progress display): each file
+// as it is opened, the bytes as they are read, and each file's end.
+class IReadObserver {
+public:
+    virtual void Started(const char* pName) = 0;
+    virtual void Read(std::uint64_t bytes) = 0;
+    virtual void Finished() = 0;
+
+protected:
+    ~IReadObserver() = default;
+};
+
 // One thread's means of identifying files: a 64 KiB buffer and a digest, made once and
 // reused for every file, so that nothing is allocated per block or per file (a file longer
 // than ReadAheadAfter takes a ReadAhead, its thread and its buffers, for the rest).
@@ -41,7 +53,8 @@ public:
     // its own. Smaller files never start a thread.
     static constexpr std::uint64_t ReadAheadAfter = 0x1000000;
 
-    Identifier();
+    // observer, when given, hears of every file this identifier reads.
+    explicit Identifier(IReadObserver* observer = nullptr);
 
     Identifier(const Identifier&) = delete;
     Identifier& operator=(const Identifier&) = delete;
@@ -59,6 +72,7 @@ private:
     // The rest of the stream through a ReadAhead; false when a read failed (outcome says).
     bool HashReadAhead(CX::IO::IInputStream& stream, Outcome& outcome);
 
+    IReadObserver* m_observer;
     std::unique_ptr<std::uint8_t[]> m_buffer;
     CX::Digest::RecordDigest m_digest;
 };

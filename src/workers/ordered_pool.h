@@ -115,12 +115,14 @@ class OrderedPool final : private PoolCore {
 public:
     static constexpr std::size_t DefaultWindowPerJob = 256;
 
-    OrderedPool(unsigned jobs, IPoolJobs<Job, Worker>& mode,
-                std::size_t windowPerJob = DefaultWindowPerJob)
+    // Each worker thread's Worker is made from workerArgs.
+    template <class... WorkerArgs>
+    OrderedPool(unsigned jobs, IPoolJobs<Job, Worker>& mode, std::size_t windowPerJob,
+                const WorkerArgs&... workerArgs)
         : PoolCore(jobs, windowPerJob), m_mode(mode), m_jobs(Window()) {
         const unsigned workers = Workers() == 0 ? 1 : Workers();
         for (unsigned i = 0; i < workers; ++i) {
-            m_workers.push_back(std::make_unique<Worker>());
+            m_workers.push_back(std::make_unique<Worker>(workerArgs...));
         }
         Start();
     }

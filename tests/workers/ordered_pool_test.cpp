@@ -208,7 +208,7 @@ TEST(OrderedPool, DestroyedWithoutFinishingEndsCleanly) {
 // for more to come.
 TEST(OrderedPool, AJobReachesAnIdleWorkerWithoutWaitingForMore) {
     Recorder recorder;
-    Pool pool(2, recorder);
+    Pool pool(2, recorder, Pool::DefaultWindowPerJob);
     for (int id = 0; id < 3; ++id) {
         Submit(pool, recorder, id, false, true);
         ASSERT_TRUE(recorder.WaitStarted(id));  // with nothing more submitted

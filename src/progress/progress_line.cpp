@@ -1,15 +1,12 @@
-#include "lines/progress.h"
+#include "progress/progress_line.h"
 
 #include <cstdio>
 
 #include "io/console.h"
 #include "lines/names.h"
 
-namespace CX::Lines {
+namespace CX::Progress {
 namespace {
-
-std::mutex g_standardError;  // one writer of standard error at a time
-std::atomic<Progress*> g_current{nullptr};
 
 std::string Size(double bytes) {
     const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
@@ -40,7 +37,7 @@ std::string Tail(const std::string& name, std::size_t room) {
 
 }  // namespace
 
-Progress::Progress(bool wanted) {
+ProgressLine::ProgressLine(bool wanted) {
     if (!wanted) {
         return;
     }
@@ -49,11 +46,11 @@ Progress::Progress(bool wanted) {
         return;
     }
     m_start = std::chrono::steady_clock::now();
-    g_current = this;
+    CX::Lines::ShareStandardError(this);
     m_thread = std::thread([this] { Run(); });
 }
 
-Progress::~Progress() {
+ProgressLine::~ProgressLine() {
     if (!m_thread.joinable()) {
         return;
     }
@@ -63,39 +60,26 @@ Progress::~Progress() {
     }
     m_stopSignal.notify_one();
     m_thread.join();
-    std::lock_guard<std::mutex> lock(g_standardError);
+    std::lock_guard<std::mutex> lock(CX::Lines::StandardErrorLock());
     Erase();
-    g_current = nullptr;
+    CX::Lines::ShareStandardError(nullptr);
 }
 
-Progress* Progress::Current() {
-    return g_current;
-}
-
-void Progress::Started(const char* pName) {
+void ProgressLine::Started(const char* pName) {
     std::lock_guard<std::mutex> lock(m_nameLock);
     m_name.assign(pName);
 }
 
-std::unique_lock<std::mutex> Progress::ClaimStandardError() {
-    if (g_current == nullptr) {
-        return {};
-    }
-    std::unique_lock<std::mutex> lock(g_standardError);
-    g_current.load()->Erase();
-    return lock;
-}
-
-void Progress::Run() {
+void ProgressLine::Run() {
     std::unique_lock<std::mutex> lock(m_stopLock);
     while (
         !m_stopSignal.wait_for(lock, std::chrono::milliseconds(100), [this] { return m_stop; })) {
-        std::lock_guard<std::mutex> standardError(g_standardError);
+        std::lock_guard<std::mutex> standardError(CX::Lines::StandardErrorLock());
         Draw();
     }
 }
 
-void Progress::Draw() {
+void ProgressLine::Draw() {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
     const std::uint64_t bytes = m_bytes.load(std::memory_order_relaxed);
@@ -108,8 +92,8 @@ void Progress::Draw() {
         name = m_name;
     }
     std::string shown;
-    AppendEscaped(shown, name);            // a line feed in a name would break the line
-    const std::size_t room = m_width - 1;  // the last column would wrap on some terminals
+    CX::Lines::AppendEscaped(shown, name);  // a line feed in a name would break the line
+    const std::size_t room = m_width - 1;   // the last column would wrap on some terminals
     if (line.size() >= room) {
         line.resize(room);
     } else {
@@ -129,7 +113,7 @@ void Progress::Draw() {
     m_drawn = columns;
 }
 
-void Progress::Erase() {
+void ProgressLine::Erase() {
     if (m_drawn == 0) {
         return;
     }
@@ -139,4 +123,4 @@ void Progress::Erase() {
     m_drawn = 0;
 }
 
-}  // namespace CX::Lines
+}  // namespace CX::Progress
