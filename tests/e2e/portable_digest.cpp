@@ -4,7 +4,6 @@
 
 namespace {
 
-const bool g_portable =
-    CX::Digest::UseSha256PathForTesting(CX::Digest::Sha256Path::Portable);
+const bool g_portable = CX::Digest::UseSha256PathForTesting(CX::Digest::Sha256Path::Portable);
 
 }  // namespace
