@@ -63,6 +63,11 @@ private:
         m_members[at].Result.What = what;
         m_members[at].Result.Error = error;
     }
+    // The open handle's size is not the one the walk saw: the file has changed, and what it
+    // holds now may equal a file of another size, so it is read whatever its first block.
+    bool Changed(std::size_t at) const {
+        return m_parts[at].Facts.Size != m_files.Size(m_members[at].File);
+    }
     const char* Path(std::size_t at) const { return m_files.OpenPath(m_members[at].File); }
     const CX::Hash::ContentRecord& Key(std::size_t at) const {
         return m_members[at].What == Verdict::Begun ? m_parts[at].Head
@@ -155,7 +160,7 @@ void Comparison::ReadOnWhereHeadsMeet() {
             ++end;
         }
         for (std::size_t k = i; k < end; ++k) {
-            if (end - i == 1) {
+            if (end - i == 1 && !Changed(begun[k])) {
                 m_members[begun[k]].What = Verdict::Unique;
             } else {
                 ReadRest(begun[k]);

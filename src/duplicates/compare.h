@@ -34,9 +34,11 @@ inline constexpr std::uint64_t FirstBlock = 0x4000;
 // turn and known by the identity of the open handle: a name of a file met before is that
 // file, and nothing of it is read again. No byte is read while only one file is known. The
 // first block of each is read; those whose first blocks another has are read on from
-// where that read stopped, so no byte is read twice. A member is left Identified when its
-// identifier is another's too, or when the bytes read are not the size the walk saw (the
-// file changed: it may equal a file of another size); every other one is Unique.
+// where that read stopped, so no byte is read twice. A file whose open handle tells another
+// size than the walk saw has changed: it is read to its end whatever its first block, since
+// it may now equal a file of another size. A member is left Identified when its identifier
+// is another's too, or when the bytes read are not the size the walk saw; every other one
+// is Unique.
 void CompareSize(const FileTable& files, std::vector<Member>& members,
                  CX::Workers::Identifier& identifier, std::uint64_t firstBlock = FirstBlock);
 
