@@ -136,7 +136,7 @@ tree_special_entries)
     printf a >&3
     (run T/fifo; exit "$rc") 3>&- &
     reader=$!
-    wait_until 30 "read of T/fifo waiting for its writer" eval 'waits_in_read T/fifo || ! kill -0 $reader 2>/dev/null'
+    wait_until 60 "read of T/fifo waiting for its writer" eval 'waits_in_read T/fifo || ! kill -0 $reader 2>/dev/null'
     printf bc >&3
     exec 3>&-
     wait "$reader"
@@ -582,13 +582,15 @@ progress)
     pane progress:plain "'$exe' -j1 C"
     pane progress:err-file "'$exe' --progress -j1 E missing 2>e.err"
     pane wide:0 "stty cols 0 && '$exe' --progress -j1 '$long_f'"
-    timeout 60 "$exe" --progress -j1 D missing >d.out 2>d.err 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- &
+    # It waits for the script's writes, whose waits may add up to minutes on a busy machine:
+    # its deadline is for a hang only.
+    timeout 600 "$exe" --progress -j1 D missing >d.out 2>d.err 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- &
     files_run=$!
     # 64 KiB, which a pipe holds whole: a write never waits for its reader.
     chunk() { head -c 65536 /dev/zero >&"$1"; }
     for fd in 3 5 6 7 8; do chunk $fd; done
     all_wait() { for f; do waits_in_read "$f" || return 1; done; }
-    wait_until 30 "run of each FIFO waiting for more" all_wait "$long_a" C D E "$long_f"
+    wait_until 60 "run of each FIFO waiting for more" all_wait "$long_a" C D E "$long_f"
     rate='[0-9.]+ (B|KiB|MiB|GiB)/s'
     screen() { tmux capture-pane -t "$1" -p -J | sed 's/ *$//' | grep -v '^$'; }
     line() { screen "$1" | grep -E "$2" | head -1; }
@@ -597,12 +599,12 @@ progress)
     for kib in 64 128 192; do
         [ "$kib" = 64 ] || chunk 3
         seen="^0 files, $kib.0 KiB, $rate  \.\.\.a+\$"
-        wait_until 30 "line of $kib KiB" shows progress:0 "$seen"
+        wait_until 60 "line of $kib KiB" shows progress:0 "$seen"
         [ "$(line progress:0 "$seen" | wc -L)" = 49 ] ||
             fail "not one column short of the pane's 50: '$(line progress:0 "$seen")'"
     done
     seen="^0 files, 64.0 KiB, $rate  \.\.\.f+\$"
-    wait_until 30 "line where the width is unknown" shows wide:0 "$seen"
+    wait_until 60 "line where the width is unknown" shows wide:0 "$seen"
     [ "$(line wide:0 "$seen" | wc -L)" = 79 ] || fail "unknown width: '$(line wide:0 "$seen")'"
     ! screen progress:plain | grep -q 'files, ' || fail "drawn without --progress: $(screen progress:plain)"
     exec 5>&- 6>&- 7>&- 8>&-
@@ -612,7 +614,7 @@ progress)
     [ "$rc" = 2 ] && cmp -s d.err <(printf 'quillsum: missing: No such file or directory\n') &&
         cmp -s d.out <(printf '%s  D\n' "$(identifier_of zeros)") ||
         fail "into files: exit code $rc, '$(cat -A d.out d.err)'"
-    for w in plain err-file; do wait_until 30 "end in $w" eval "screen progress:$w | grep -q '^END-'"; done
+    for w in plain err-file; do wait_until 60 "end in $w" eval "screen progress:$w | grep -q '^END-'"; done
     [ "$(screen progress:plain | grep -B1 '^END-')" = "$(identifier_of zeros)  C"$'\n'"END-0" ] ||
         fail "without --progress: '$(screen progress:plain)'"
     cmp -s e.err <(printf 'quillsum: missing: No such file or directory\n') ||
@@ -620,9 +622,9 @@ progress)
     # The name of the file being read, the first one done.
     exec 3>&-
     chunk 4
-    wait_until 30 "line of the second file" shows progress:0 "^1 files, 256.0 KiB, $rate  \.\.\.b+\$"
+    wait_until 60 "line of the second file" shows progress:0 "^1 files, 256.0 KiB, $rate  \.\.\.b+\$"
     exec 4>&-
-    wait_until 30 "end of the run" eval "screen progress:0 | grep -q '^END-'"
+    wait_until 60 "end of the run" eval "screen progress:0 | grep -q '^END-'"
     [ "$(screen progress:0 | grep -B1 '^END-')" = "quillsum: missing: No such file or directory"$'\n'"END-2" ] ||
         fail "the end of the screen: '$(screen progress:0)'"
     ;;
