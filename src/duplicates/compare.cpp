@@ -38,10 +38,14 @@ public:
           m_members(members),
           m_identifier(identifier),
           m_firstBlock(firstBlock),
-          m_parts(members.size()) {}
+          // A part is kept for each file only where files are longer than a first block:
+          // shorter ones are read whole at once, in one part that each reuses.
+          m_parts(!members.empty() && files.Size(members.front().File) > firstBlock ? members.size()
+                                                                                    : 0) {}
 
     void Run() {
         OpenAll();
+        std::unordered_set<CX::IO::FileIdentity, IdentityHash>().swap(m_seen);
         ReadOnWhereHeadsMeet();
         KeepShared();
     }
@@ -68,6 +72,7 @@ private:
     bool Changed(std::size_t at) const {
         return m_parts[at].Facts.Size != m_files.Size(m_members[at].File);
     }
+    Part& PartOf(std::size_t at) { return m_parts.empty() ? m_whole : m_parts[at]; }
     const char* Path(std::size_t at) const { return m_files.OpenPath(m_members[at].File); }
     const CX::Hash::ContentRecord& Key(std::size_t at) const {
         return m_members[at].What == Verdict::Begun ? m_parts[at].Head
@@ -79,6 +84,7 @@ private:
     CX::Workers::Identifier& m_identifier;
     const std::uint64_t m_firstBlock;
     std::vector<Part> m_parts;
+    Part m_whole;
     std::unordered_set<CX::IO::FileIdentity, IdentityHash> m_seen;
 };
 
@@ -112,11 +118,11 @@ bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at) {
         return false;
     }
     DWORD error = ERROR_SUCCESS;
-    if (!stream.GetFacts(m_parts[at].Facts, error)) {
+    if (!stream.GetFacts(PartOf(at).Facts, error)) {
         Fail(at, Failure::Read, error);
         return false;
     }
-    m_members[at].Identity = m_parts[at].Facts.Identity;
+    m_members[at].Identity = PartOf(at).Facts.Identity;
     if (!m_seen.insert(m_members[at].Identity).second) {
         m_members[at].What = Verdict::SameFile;
         return false;
@@ -125,10 +131,13 @@ bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at) {
 }
 
 void Comparison::ReadFirst(CX::IO::FileInputStream& stream, std::size_t at) {
-    Part& part = m_parts[at];
+    Part& part = PartOf(at);
     Member& member = m_members[at];
     part.Read.Digest.Reset();
-    if (!m_identifier.ReadPart(stream, Path(at), m_firstBlock, part.Read, member.Result)) {
+    // Where no part is kept, a file that has grown past its first block since the walk
+    // is read on at once: it is read whole whatever its first block (see Changed).
+    const std::uint64_t limit = m_parts.empty() ? CX::Workers::Identifier::NoLimit : m_firstBlock;
+    if (!m_identifier.ReadPart(stream, Path(at), limit, part.Read, member.Result)) {
         member.What = Verdict::Failed;
         return;
     }

@@ -64,13 +64,21 @@ public:
     // Every size that more than one file has goes to the workers, the largest first.
     void Compare() {
         const std::vector<FileTable::Number> shared = m_files.SharedSizes();
+        // As many as could be found: no copy as it grows, and pages never written cost
+        // nothing.
+        m_found.reserve(shared.size());
         for (std::size_t i = 0; i < shared.size();) {
             SizeJob& job = Next();
             job.What = CX::Run::JobBase::Kind::Work;
             job.Files = &m_files;
             job.Members.clear();
             const std::uint64_t size = m_files.Size(shared[i]);
-            for (; i < shared.size() && m_files.Size(shared[i]) == size; ++i) {
+            std::size_t end = i;
+            while (end < shared.size() && m_files.Size(shared[end]) == size) {
+                ++end;
+            }
+            job.Members.reserve(end - i);
+            for (; i < end; ++i) {
                 job.Members.push_back(Member{shared[i], Verdict::Unique, {}, {}});
             }
             Submit();
