@@ -2,73 +2,10 @@
 # End-to-end cases of quillsum: run the built program and compare its exact standard output
 # and standard error bytes and its exit code. Identifiers come from sha256sum and the
 # length, never from our own code. Usage: quillsum.sh <case> <quillsum> [<quillsum_fault>]
-# QUILLMARK_EMULATOR, when set, is put before the executable (Wine or qemu). On Windows,
-# told by the .exe, every line ends in CR LF. Exit 77 marks a case that cannot run here.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-
-case_name=$1
-exe=$2
-fault_exe=${3:-}  # quillsum over the stand-in's fault seam, where there is one
-emulator=${QUILLMARK_EMULATOR:-}
-skip=77
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillsum-e2e.XXXXXX")
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work" "$work.jobs"' EXIT
-cd "$work" || exit 1
-
-on_windows() { [[ $exe == *.exe ]]; }
-if on_windows; then EOL=$'\r\n'; else EOL=$'\n'; fi
-need_posix() { on_windows && { echo "skipped on Windows: $1"; exit $skip; }; }
-skip_because() { echo "skipped $1"; exit $skip; }
-
 # shellcheck source=e2e_lib.sh
-source "$here/e2e_lib.sh"
-
-run() { timeout "${run_timeout:-60}" $emulator "$exe" "$@" >stdout.bin 2>stderr.bin; rc=$?; }
-
-# The expected streams are gathered in $want and $want_err (command substitution would
-# drop their final line ends): L adds an identifier line, E a message, T any text.
-want=''
-want_err=''
-L() {  # L <file> [<name>]: the line for file, printed under name, escaped as sha256sum does
-    Lid "$(identifier_of "$1")" "${2-$1}"
-}
-Lid() {  # Lid <identifier> <name>: the same line, for an identifier found already
-    local name=$2 mark='' b='\'
-    if [[ $name == *[$'\\\n\r']* ]]; then
-        mark=$b
-        name=${name//"$b"/"$b$b"}
-        name=${name//$'\n'/"${b}n"}
-        name=${name//$'\r'/"${b}r"}
-    fi
-    want+="$mark$1  $name$EOL"
-}
-E() { want_err+="quillsum: $1$EOL"; }
-T() { want+="$1"; }
-
-# expect <rc>: exact bytes of both streams against $want and $want_err, and the exit code;
-# then both are emptied for the next run.
-expect() {
-    [ "$rc" = "$1" ] || fail "exit code $rc, expected $1; stderr: $(cat stderr.bin)"
-    [ "$(od -An -v -tx1 stdout.bin | tr -d ' \n')" = "$(hex_of "$want")" ] ||
-        fail "stdout differs: got '$(cat -A stdout.bin)', expected '$(printf %s "$want" | cat -A)'"
-    [ "$(od -An -v -tx1 stderr.bin | tr -d ' \n')" = "$(hex_of "$want_err")" ] ||
-        fail "stderr differs: got '$(cat -A stderr.bin)', expected '$(printf %s "$want_err" | cat -A)'"
-    want=''
-    want_err=''
-}
-
-# expect_nul <rc> <file>...: lines ended by NUL, names as they are, nothing on stderr.
-expect_nul() {
-    local want=$1 f
-    shift
-    for f; do printf '%s  %s\0' "$(identifier_of "$f")" "$f"; done >want.bin
-    [ "$rc" = "$want" ] || fail "exit code $rc, expected $want; stderr: $(cat stderr.bin)"
-    cmp -s stdout.bin want.bin || fail "stdout differs: got '$(cat -A stdout.bin)'"
-    [ ! -s stderr.bin ] || fail "stderr not empty: $(cat stderr.bin)"
-}
-
+source "$here/e2e_lib.sh" quillsum "$@"
 
 abc_id=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD
 
@@ -84,7 +21,7 @@ operands)
     E 'missing: No such file or directory'; E 'dir: Is a directory'
     expect 2
     # Both streams into one file: each message keeps its place among the lines.
-    timeout 60 $emulator "$exe" abc missing empty >stdout.bin 2>&1
+    invoke abc missing empty >stdout.bin 2>&1
     rc=$?
     : >stderr.bin
     L abc; T "quillsum: missing: No such file or directory$EOL"; L empty
@@ -456,7 +393,7 @@ options)
         run $args
         [ "$rc" = 0 ] && grep -q '^Usage: quillsum' stdout.bin || fail "$args: $(head -1 stdout.bin)"
     done
-    timeout 60 $emulator "$exe" --help >/dev/full 2>stderr.bin
+    invoke --help >/dev/full 2>stderr.bin
     rc=$?
     : >stdout.bin
     E 'write error'
@@ -475,7 +412,7 @@ options)
 output_refused)
     # A line that could not be written is never a success.
     printf abc >abc
-    timeout 60 $emulator "$exe" abc >/dev/full 2>stderr.bin
+    invoke abc >/dev/full 2>stderr.bin
     rc=$?
     : >stdout.bin
     E 'write error'
@@ -521,12 +458,12 @@ readme_tree_and_duplicates)
     L D/a.txt; on_windows || L 'D/back\slash'
     L D/sub/b.txt; L D/sub/c; L D/sub/lookalike; L D/unique; L D/x/copy
     expect 0
-    timeout 60 $emulator "$exe" -r D 2>stderr.bin | LC_ALL=C sort | uniq -w80 -D >stdout.bin
+    invoke -r D 2>stderr.bin | LC_ALL=C sort | uniq -w80 -D >stdout.bin
     rc=${PIPESTATUS[0]}
     L D/a.txt; L D/sub/b.txt; L D/sub/c; L D/x/copy
     expect 0
     # With -z nothing is escaped, and every name with the same bytes is in its group.
-    timeout 60 $emulator "$exe" -r -z D 2>stderr.bin | LC_ALL=C sort -z |
+    invoke -r -z D 2>stderr.bin | LC_ALL=C sort -z |
         uniq -z -w80 -D >stdout.bin
     rc=${PIPESTATUS[0]}
     if on_windows; then
@@ -547,7 +484,7 @@ readme_find_files0)
     find D -name '*.iso' -print0 >names.bin
     [ "$(tr -cd '\0' <names.bin | wc -c)" = $n ] || fail "find selected: $(tr '\0' '|' <names.bin)"
     find D -name '*.iso' -print0 |
-        timeout 60 $emulator "$exe" --files0-from=- >stdout.bin 2>stderr.bin
+        invoke --files0-from=- >stdout.bin 2>stderr.bin
     rc=$?
     while IFS= read -r -d '' f; do L "$f"; done <names.bin
     expect 0
