@@ -2,63 +2,15 @@
 # End-to-end cases of quillsum --duplicates. The groups come from jdupes (it confirms byte
 # for byte; its defaults leave empty files out and count a file's names once), compared as
 # sets of files by device and inode; the exact bytes from those groups, sha256sum's digests
-# and the walk order (duplicates_oracle.py). Usage:
-#   quillsum_duplicates.sh <case> <quillsum>
-# QUILLMARK_EMULATOR, when set, is put before the executable (Wine or qemu). On Windows,
-# told by the .exe, every line ends in CR LF. Exit 77 marks a case that cannot run here.
+# and the walk order (duplicates_oracle.py). Usage: quillsum_duplicates.sh <case> <quillsum>
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-
-case_name=$1
-exe=$2
-emulator=${QUILLMARK_EMULATOR:-}
-skip=77
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillsum-dup.XXXXXX")
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work" "$work.jobs"' EXIT
-cd "$work" || exit 1
-
-on_windows() { [[ $exe == *.exe ]]; }
-if on_windows; then EOL=$'\r\n' ending=crlf; else EOL=$'\n' ending=lf; fi
-need_posix() { on_windows && { echo "skipped on Windows: $1"; exit $skip; }; }
-skip_because() { echo "skipped $1"; exit $skip; }
-
 # shellcheck source=e2e_lib.sh
-source "$here/e2e_lib.sh"
+source "$here/e2e_lib.sh" quillsum "$@"
 
 command -v jdupes >/dev/null || skip_because "without jdupes (Debian: jdupes; tests/install_deps.sh installs it)"
 oracle() { /usr/bin/python3 "$here/duplicates_oracle.py" "$@"; }
-
-run() { timeout "${run_timeout:-60}" $emulator "$exe" "$@" >stdout.bin 2>stderr.bin; rc=$?; }
-
-# The expected streams are gathered in $want and $want_err: L adds an identifier line, E a
-# message, T any text.
-want=''
-want_err=''
-L() {  # L <file> [<name>]: the line for file, printed under name, escaped as sha256sum does
-    local name=${2-$1} mark='' b='\'
-    if [[ $name == *[$'\\\n\r']* ]]; then
-        mark=$b
-        name=${name//"$b"/"$b$b"}
-        name=${name//$'\n'/"${b}n"}
-        name=${name//$'\r'/"${b}r"}
-    fi
-    want+="$mark$(identifier_of "$1")  $name$EOL"
-}
-E() { want_err+="quillsum: $1$EOL"; }
-T() { want+="$1"; }
-
-# expect <rc>: exact bytes of both streams against $want and $want_err, and the exit code;
-# then both are emptied for the next run.
-expect() {
-    [ "$rc" = "$1" ] || fail "exit code $rc, expected $1; stderr: $(cat stderr.bin)"
-    [ "$(od -An -v -tx1 stdout.bin | tr -d ' \n')" = "$(hex_of "$want")" ] ||
-        fail "stdout differs: got '$(cat -A stdout.bin)', expected '$(printf %s "$want" | cat -A)'"
-    [ "$(od -An -v -tx1 stderr.bin | tr -d ' \n')" = "$(hex_of "$want_err")" ] ||
-        fail "stderr differs: got '$(cat -A stderr.bin)', expected '$(printf %s "$want_err" | cat -A)'"
-    want=''
-    want_err=''
-}
+if on_windows; then ending=crlf; else ending=lf; fi
 
 # same_as_jdupes <quillsum's options> -- <jdupes's options> -- <operand>...: the groups of
 # quillsum -z, by device and inode, are jdupes's; stdout is, byte for byte, what the oracle
@@ -292,11 +244,10 @@ unreadable)
     fi
     "${as_user[@]}" jdupes -r -0 -q T >peer.bin 2>/dev/null
     oracle expect $ending peer.bin T >want.txt
-    want=$(cat want.txt)$EOL
     E 'T/b/unreadable: Permission denied'
     timeout 60 "${as_user[@]}" $emulator "$exe" -D T >stdout.bin 2>stderr.bin
     rc=$?
-    expect 2
+    expect 2 "$(cat want.txt)$EOL"
     ;;
 *)
     fail "no such case"
