@@ -100,18 +100,16 @@ case "$case_name" in
 format)
     # The groups' lines in walk order, an empty line between groups, groups in the walk
     # order of their first files; a lone file, a lone length and empty files in no group.
+    # The folder's operand as typed, without its last '/'.
     mkdir -p F/b
     printf other >F/a; printf same >F/b/one; printf same >F/c; printf other >F/d
     printf same >F/e; printf alone >F/lone; printf 'not alone' >F/long; : >F/z1; : >F/z2
     groups() { L F/a; L F/d; T "$EOL"; L F/b/one; L F/c; L F/e; }
-    for j in 1 2 4; do
-        run -D -j$j F
-        groups
-        expect 0
-    done
     run --duplicates F/
     groups
     expect 0
+    mv stdout.bin list.txt
+    checks_clean list.txt
     # -z: every line ends in NUL, and every group with one more.
     run -D -z F
     for f in F/a F/d '' F/b/one F/c F/e ''; do
@@ -126,8 +124,6 @@ format)
     run -D --min-size=5 F
     L F/a; L F/d
     expect 0
-    run -D --min-size=6 F
-    expect 0
     # --summary: files compared, groups, duplicate files, bytes in copies beyond the first.
     run -D --summary F
     groups
@@ -136,22 +132,15 @@ format)
     run -D --summary --min-size=6 F
     E "1 file compared, 0 groups of duplicates, 0 duplicate files, 0 bytes in copies beyond the first of each group"
     expect 0
-    # --json: one object a group, a line each, read back with jq.
+    # --json: one object a group on a line of its own, read back by jq into the lines.
     run -D --json F
-    [ "$rc" = 0 ] && [ ! -s stderr.bin ] && [ "$(wc -l <stdout.bin)" = 2 ] ||
-        fail "--json: exit $rc, '$(cat -A stdout.bin)'"
-    tr -d '\r' <stdout.bin | jq -j --arg eol "$EOL" '.identifier as $id | (.names[] | "\($id)  \(.)\($eol)"), $eol' |
-        head -c -${#EOL} >from-json.txt
+    [ "$(tr -d '\r' <stdout.bin | jq -r .length | tr '\n' ' ')" = "5 4 " ] ||
+        fail "--json: not two objects of lengths 5 and 4: $(cat -A stdout.bin)"
+    tr -d '\r' <stdout.bin | jq -s -j --arg eol "$EOL" \
+        'map(.identifier as $id | .names | map("\($id)  \(.)\($eol)") | add) | join($eol)' >json.txt
+    [ "$(wc -l <stdout.bin)" = 2 ] && mv json.txt stdout.bin
     groups
-    printf %s "$want" >want.txt
-    want=''
-    cmp -s from-json.txt want.txt || fail "--json names differ: $(cat -A stdout.bin)"
-    [ "$(tr -d '\r' <stdout.bin | jq -c '[.length, (.identifier | length)]' | tr '\n' ' ')" = "[5,80] [4,80] " ] ||
-        fail "--json lengths: $(cat stdout.bin)"
-    # The list checks clean.
-    run -D F
-    mv stdout.bin list.txt
-    checks_clean list.txt
+    expect 0
     ;;
 exit_codes)
     # Exit 0 with or without duplicates; 2 on trouble, with the groups still printed.
@@ -177,6 +166,7 @@ awkward_trees)
         grep -v '^$' list.txt | sed -E 's/^(\\?)[0-9A-F]{16}/\1/' | sha256sum -c --quiet - ||
             fail "sha256sum -c"
     fi
+    jobs=4
     same_as_jdupes --min-size=0 -- -z -- T
     same_as_jdupes --min-size=3000 -- -X size+=:3000 -- T
     same_as_jdupes -- -- T/ T/a T/b/h-link
@@ -194,7 +184,6 @@ growing_file)
     # files of one length that both grow when opened are one group with their new
     # identifier, and a third of their old bytes is in no group. grow_on_open.py appends to
     # each when quillsum opens it, and the open waits for that.
-    need_posix "the opens are held by Linux's fanotify"
     head -c 10000 /dev/urandom >T
     mkdir G
     cp T G/grows-1; cp T G/grows-2; cp T G/stays
@@ -232,7 +221,7 @@ link_loop)
 unreadable)
     # A file that cannot be read is named, the status is 2, and the groups of the others
     # are printed, as jdupes finds them from the same user.
-    need_posix "a file's permissions there are Wine's own"
+    need_posix "Wine run as root reads any file, and a Windows ACL is not made here"
     awkward T
     cp T/b/h-copy T/b/unreadable
     chmod 000 T/b/unreadable
