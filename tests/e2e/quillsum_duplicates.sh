@@ -65,12 +65,12 @@ awkward() {
     # Empty files, only compared with --min-size=0.
     : >"$r/e1"; : >"$r/a/e2"; : >"$r/b/e3"
     # One length, 100,000 bytes, larger than any first block: a different first byte; one
-    # at 5,000, past a first block of a few KiB; the last byte; and the same bytes.
+    # at 40,000, past a first block of a few KiB; the last byte; and the same bytes.
     head -c 100000 /dev/urandom >ref
     { printf A; tail -c +2 ref; } >"$r/first-a"
     { printf B; tail -c +2 ref; } >"$r/first-b"
-    { head -c 5000 ref; printf M; tail -c +5002 ref; } >"$r/a/mid"
-    { head -c 5000 ref; printf N; tail -c +5002 ref; } >"$r/b/mid"
+    { head -c 40000 ref; printf M; tail -c +40002 ref; } >"$r/a/mid"
+    { head -c 40000 ref; printf N; tail -c +40002 ref; } >"$r/b/mid"
     { head -c 99999 ref; printf T; } >"$r/tail-t"
     { head -c 99999 ref; printf U; } >"$r/tail-u"
     cp "$r/tail-t" "$r/b/tail-t-copy"
@@ -99,11 +99,12 @@ awkward() {
 case "$case_name" in
 format)
     # The groups' lines in walk order, an empty line between groups, groups in the walk
-    # order of their first files; a lone file, a lone length and empty files in no group.
-    # The folder's operand as typed, without its last '/'.
+    # order of their first files; a lone file, a lone length and empty files in no group; a
+    # second name of a file is not shown. The folder's operand as typed, without its last '/'.
     mkdir -p F/b
     printf other >F/a; printf same >F/b/one; printf same >F/c; printf other >F/d
     printf same >F/e; printf alone >F/lone; printf 'not alone' >F/long; : >F/z1; : >F/z2
+    ln F/b/one F/b/one-link
     groups() { L F/a; L F/d; T "$EOL"; L F/b/one; L F/c; L F/e; }
     run --duplicates F/
     groups
@@ -181,10 +182,10 @@ real_tree)
     ;;
 growing_file)
     # A file that grows after the walk saw its length is grouped by the bytes read: two
-    # files of one length that both grow when opened are one group with their new
-    # identifier, and a third of their old bytes is in no group. grow_on_open.py appends to
-    # each when quillsum opens it, and the open waits for that.
-    head -c 10000 /dev/urandom >T
+    # files of one length, longer than a first block, that both grow when opened are one
+    # group with their new identifier, and a third of their old bytes is in no group.
+    # grow_on_open.py appends to each when quillsum opens it, and the open waits for that.
+    head -c 100000 /dev/urandom >T
     mkdir G
     cp T G/grows-1; cp T G/grows-2; cp T G/stays
     /usr/bin/python3 "$here/grow_on_open.py" ready "appended" G/grows-1 G/grows-2 &
@@ -197,7 +198,7 @@ growing_file)
     fi
     run -D G
     # Each open waited for the growth: whatever was opened has grown by now.
-    [ "$(stat -c %s G/grows-1 G/grows-2)" = $'10008\n10008' ] || {
+    [ "$(stat -c %s G/grows-1 G/grows-2)" = $'100008\n100008' ] || {
         kill $grower
         fail "not both opened: $(stat -c %s G/grows-1 G/grows-2 | tr '\n' ' ')bytes"
     }
