@@ -8,11 +8,10 @@
 #include <thread>
 
 #include "check/check.h"
+#include "duplicates/duplicates.h"
 #include "io/path_query.h"
 #include "lines/names.h"
-#include "lines/quote.h"
 #include "lines/reasons.h"
-#include "lines/record_reader.h"
 #include "options/options.h"
 #include "progress/progress_line.h"
 #include "run/run_core.h"
@@ -56,7 +55,7 @@ public:
           m_walker(options.Dereference) {}
 
     // One operand: a file, "-" for standard input, or with -r a folder to walk.
-    void Operand(const std::string& operand) {
+    void Operand(const std::string& operand) override {
         if (operand == "-") {
             Identify(operand, operand, true);
             return;
@@ -77,38 +76,6 @@ public:
             }
         }
         Identify(name, operand, false);
-    }
-
-    // Operands from a list of NUL-ended names.
-    void OperandsFrom(const std::string& list) {
-        const CX::Run::Input input = CX::Run::OpenInput(list);
-        if (!input.Stream) {
-            Queue(0, "cannot open '" + list + "' for reading: " + input.Reason);
-            return;
-        }
-        CX::Lines::RecordReader reader(*input.Stream, '\0');
-        std::string name;
-        bool tooLong = false;
-        std::uint64_t number = 0;
-        while (reader.Next(name, tooLong)) {
-            ++number;
-            const std::string where =
-                CX::Lines::QuoteName(list) + ":" + std::to_string(number) + ": ";
-            if (tooLong) {
-                Queue(0, where + CX::Lines::ReasonFor(ERROR_FILENAME_EXCED_RANGE));
-            } else if (name.empty()) {
-                Queue(0, where + "invalid zero-length file name");
-            } else if (list == "-" && name == "-") {
-                Queue(0, where +
-                             "when reading file names from standard input, no file name of "
-                             "'-' allowed");
-            } else {
-                Operand(name);
-            }
-        }
-        if (reader.Error() != ERROR_SUCCESS) {
-            Problem(list, CX::Run::ReadFailure(list, reader.Error()));
-        }
     }
 
     // The walk's findings.
@@ -176,6 +143,9 @@ int main(int argc, char** argv) {
     CX::Progress::ProgressLine progress(options.Progress);
     if (options.Check) {
         return CX::Check::RunCheck(options, JobCount(options), progress.Observer());
+    }
+    if (options.Duplicates) {
+        return CX::Duplicates::RunDuplicates(options, JobCount(options), progress.Observer());
     }
 
     ComputeRun run(options, progress.Observer());

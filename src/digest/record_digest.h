@@ -19,8 +19,10 @@ public:
 
     RecordDigest() { Reset(); }
 
-    RecordDigest(const RecordDigest&) = delete;
-    RecordDigest& operator=(const RecordDigest&) = delete;
+    // A copy goes on from the same state: a digest stopped part way through a file can be
+    // kept while other files are read, and taken up again where it stopped.
+    RecordDigest(const RecordDigest&) = default;
+    RecordDigest& operator=(const RecordDigest&) = default;
 
     // Count 0 and an empty message, on the path in use at this moment.
     void Reset();
@@ -34,6 +36,9 @@ public:
     // A count past 2^61 - 1 bytes (2^64 bits, more than any file can hold) is not handled.
     void Final(std::uint8_t* record) const;
     void Final(CX::Hash::ContentRecord& record) const { Final(record.Bytes); }
+
+    // The bytes taken in since Reset.
+    std::uint64_t Count() const { return m_count; }
 
     // The path this digest runs on.
     Sha256Path Path() const { return m_path; }

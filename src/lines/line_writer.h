@@ -32,6 +32,13 @@ public:
     // written as it is. With NUL-ended lines nothing is escaped.
     void Verdict(std::string_view name, std::string_view verdict);
 
+    // A line of the caller's text, as it is (an empty one parts groups of lines).
+    void Line(std::string_view text) {
+        m_batch += text;
+        EndLine();
+        MaybeWrite();
+    }
+
     // Hands the batch to the stream once it is large enough to be worth a write.
     void MaybeWrite() {
         if (m_batch.size() >= BatchSize) {

@@ -1,5 +1,6 @@
 #include "options/options.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -22,6 +23,10 @@ enum class Id {
     Warn,
     IgnoreMissing,
     Tree,
+    Duplicates,
+    MinSize,
+    Json,
+    Summary,
     Help,
     Version,
 };
@@ -48,6 +53,10 @@ constexpr OptionSpec Table[] = {
     {'w', "warn", Id::Warn, false},
     {0, "ignore-missing", Id::IgnoreMissing, false},
     {0, "tree", Id::Tree, true},
+    {'D', "duplicates", Id::Duplicates, false},
+    {0, "min-size", Id::MinSize, true},
+    {0, "json", Id::Json, false},
+    {0, "summary", Id::Summary, false},
     {0, "help", Id::Help, false},
     {0, "version", Id::Version, false},
 };
@@ -69,6 +78,70 @@ bool ParseJobs(std::string_view text, unsigned& jobs) {
         return false;
     }
     jobs = value;
+    return true;
+}
+
+bool ParseSize(std::string_view text, std::uint64_t& size) {
+    if (text.empty() || text.size() > 19) {  // every 19-digit number fits in 64 bits
+        return false;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    size = value;
+    return true;
+}
+
+// Applies one of check mode's options.
+void ApplyChecking(CheckOptions& options, Id which, const std::string& value) {
+    switch (which) {
+        // As in sha256sum, the last of --quiet, --status and --warn is the one that holds.
+        case Id::Quiet:
+        case Id::Status:
+        case Id::Warn:
+            options.Quiet = which == Id::Quiet;
+            options.Status = which == Id::Status;
+            options.Warn = which == Id::Warn;
+            break;
+        case Id::Strict:
+            options.Strict = true;
+            break;
+        case Id::IgnoreMissing:
+            options.IgnoreMissing = true;
+            break;
+        case Id::Tree:
+            options.HasTree = true;
+            options.Tree = value;
+            break;
+        default:
+            break;
+    }
+}
+
+// Applies one of duplicates mode's options; false (with the refusal set) for a bad value.
+bool ApplyDuplicating(Options& options, Id which, const std::string& value) {
+    DuplicateOptions& duplicating = options.Duplicating;
+    switch (which) {
+        case Id::MinSize:
+            duplicating.HasMinSize = true;
+            if (!ParseSize(value, duplicating.MinSize)) {
+                options.Refusal = "invalid minimum size: '" + value + "'";
+                return false;
+            }
+            break;
+        case Id::Json:
+            duplicating.Json = true;
+            break;
+        case Id::Summary:
+            duplicating.Summary = true;
+            break;
+        default:
+            break;
+    }
     return true;
 }
 
@@ -100,23 +173,8 @@ bool Apply(Options& options, Id which, const std::string& value) {
         case Id::Check:
             options.Check = true;
             break;
-        // As in sha256sum, the last of --quiet, --status and --warn is the one that holds.
-        case Id::Quiet:
-        case Id::Status:
-        case Id::Warn:
-            options.Checking.Quiet = which == Id::Quiet;
-            options.Checking.Status = which == Id::Status;
-            options.Checking.Warn = which == Id::Warn;
-            break;
-        case Id::Strict:
-            options.Checking.Strict = true;
-            break;
-        case Id::IgnoreMissing:
-            options.Checking.IgnoreMissing = true;
-            break;
-        case Id::Tree:
-            options.Checking.HasTree = true;
-            options.Checking.Tree = value;
+        case Id::Duplicates:
+            options.Duplicates = true;
             break;
         case Id::Help:
             options.What = Options::Action::Help;
@@ -126,6 +184,9 @@ bool Apply(Options& options, Id which, const std::string& value) {
                 options.What = Options::Action::Version;
             }
             break;
+        default:
+            ApplyChecking(options.Checking, which, value);
+            return ApplyDuplicating(options, which, value);
     }
     return true;
 }
@@ -258,13 +319,47 @@ private:
     Options& m_options;
 };
 
-// The rules across options, once all are read: a refusal message, or "" when they hold.
-std::string Conflict(const Options& options) {
+// Options that only mean something when finding duplicates.
+const char* DuplicatesOnly(const DuplicateOptions& options) {
+    if (options.HasMinSize) {
+        return "--min-size";
+    }
+    if (options.Json) {
+        return "--json";
+    }
+    if (options.Summary) {
+        return "--summary";
+    }
+    return nullptr;
+}
+
+// The rules of one mode's options: a refusal message, or "" when they hold.
+std::string ModeConflict(const Options& options) {
     if (!options.Check) {
         if (const char* option = CheckOnly(options.Checking)) {
             return std::string("the ") + option +
                    " option is meaningful only when verifying identifiers";
         }
+    }
+    if (!options.Duplicates) {
+        if (const char* option = DuplicatesOnly(options.Duplicating)) {
+            return std::string("the ") + option +
+                   " option is meaningful only when finding duplicates";
+        }
+    }
+    if (options.Check && options.Duplicates) {
+        return "the --duplicates option cannot be combined with --check";
+    }
+    if (options.Duplicates && options.Operands.empty() && !options.HasFiles0From) {
+        return "missing operand: --duplicates compares the files and folders it is given";
+    }
+    return std::string();
+}
+
+// The rules across options, once all are read: a refusal message, or "" when they hold.
+std::string Conflict(const Options& options) {
+    if (std::string mode = ModeConflict(options); !mode.empty()) {
+        return mode;
     }
     if (options.Check && options.HasFiles0From) {
         return "the --files0-from option cannot be combined with --check";
@@ -297,6 +392,7 @@ Options Parse(int argc, char** argv) {
 const char* HelpText() {
     return R"(Usage: quillsum [OPTION]... [FILE]...
   or:  quillsum -c [OPTION]... [LIST]...
+  or:  quillsum --duplicates [OPTION]... FILE|DIR...
 Print or check content identifiers: for each FILE, its length as a 64-bit
 little-endian number and its SHA-256 digest, as 80 upper-case hexadecimal digits,
 then two spaces and the name. The identifier is the line quillmark prints.
@@ -314,6 +410,8 @@ With no FILE, or when FILE is -, read standard input.
       --progress          show a progress line on standard error, when it is
                             a terminal
   -c, --check             read identifiers from the LISTs and check them
+  -D, --duplicates        print the groups of files that hold the same bytes,
+                            walking each directory operand
 
 The following options are useful only when verifying identifiers:
       --ignore-missing    don't fail or report status for missing files
@@ -323,11 +421,22 @@ The following options are useful only when verifying identifiers:
   -w, --warn              warn about improperly formatted identifier lines
       --tree=DIR          also walk DIR and report every file no list names
 
+The following options are useful only when finding duplicates:
+      --min-size=N        compare only files of at least N bytes (default 1;
+                            0 compares empty files too)
+      --json              print each group as one JSON object on a line
+      --summary           end with a line of counts on standard error
+
       --help              display this help and exit
       --version           output version information and exit
 
 A name holding a backslash, newline or carriage return is printed with a leading
 backslash on its line, and those characters as \\, \n and \r.
+
+With --duplicates, a group is the identifier lines of its files (names of one
+file, hard links, count once), groups are parted by an empty line, and the
+output is a list that quillsum -c checks. Files of one length are compared on a
+first block, and only those still equal are read to the end.
 
 Exit status: 0 when every file was identified (or matched its list), 1 when
 checked files differ from their lists, 2 on any trouble (a file that could not

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,14 @@ struct CheckOptions {
     std::string Tree;
 };
 
+// What only duplicates mode reads.
+struct DuplicateOptions {
+    std::uint64_t MinSize = 1;  // files shorter than this are not compared
+    bool HasMinSize = false;
+    bool Json = false;
+    bool Summary = false;
+};
+
 // What the command line asked for.
 struct Options {
     enum class Action { Run, Help, Version, Refused };
@@ -28,6 +37,8 @@ struct Options {
     bool Progress = false;
     bool Check = false;
     CheckOptions Checking;
+    bool Duplicates = false;
+    DuplicateOptions Duplicating;
     unsigned Jobs = 0;  // 0: one per processor
     bool HasFiles0From = false;
     std::string Files0From;

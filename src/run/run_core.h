@@ -7,6 +7,9 @@
 
 #include "io/input_stream.h"
 #include "lines/line_writer.h"
+#include "lines/quote.h"
+#include "lines/reasons.h"
+#include "lines/record_reader.h"
 #include "walk/walk.h"
 #include "workers/identify.h"
 #include "workers/ordered_pool.h"
@@ -73,9 +76,45 @@ public:
         Message(JobBase::Kind::Note, name, reason);
     }
 
+    // Operands from a list of NUL-ended names, each given to Operand.
+    void OperandsFrom(const std::string& list) {
+        const Input input = OpenInput(list);
+        if (!input.Stream) {
+            Queue(0, "cannot open '" + list + "' for reading: " + input.Reason);
+            return;
+        }
+        CX::Lines::RecordReader reader(*input.Stream, '\0');
+        std::string name;
+        bool tooLong = false;
+        std::uint64_t number = 0;
+        while (reader.Next(name, tooLong)) {
+            ++number;
+            const std::string where =
+                CX::Lines::QuoteName(list) + ":" + std::to_string(number) + ": ";
+            if (tooLong) {
+                Queue(0, where + CX::Lines::ReasonFor(ERROR_FILENAME_EXCED_RANGE));
+            } else if (name.empty()) {
+                Queue(0, where + "invalid zero-length file name");
+            } else if (list == "-" && name == "-") {
+                Queue(0, where +
+                             "when reading file names from standard input, no file name of "
+                             "'-' allowed");
+            } else {
+                Operand(name);
+            }
+        }
+        if (reader.Error() != ERROR_SUCCESS) {
+            Problem(list, ReadFailure(list, reader.Error()));
+        }
+    }
+
+    // One operand, as a mode that takes lists of operands takes it.
+    virtual void Operand(const std::string&) {}
+
     // Waits for every job, delivers it, and gives the exit status.
     int Finish() {
         m_pool.Finish();
+        AllDelivered();
         if (!m_out.Flush()) {
             CX::Lines::WriteMessage(stderr, "write error");
             m_trouble = true;
@@ -109,7 +148,10 @@ protected:
     }
 
     virtual void Delivered(Job& job) = 0;
+    // With tag 0: an error whose words are made already. The mode says what others mean.
     virtual void DeliveredText(Job& job) = 0;
+    // Once every job is delivered, before the lines are flushed for the last time.
+    virtual void AllDelivered() {}
 
     CX::Lines::LineWriter m_out;
     bool m_trouble = false;

@@ -65,33 +65,9 @@ void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) 
     outcome.What = Failure::None;
     outcome.Error = ERROR_SUCCESS;
     m_digest.Reset();
-    for (std::uint64_t total = 0;;) {
-        if (total >= ReadAheadAfter) {
-            if (!HashReadAhead(stream, outcome)) {
-                return;
-            }
-            break;
-        }
-        std::uint32_t cRead = 0;
-        const Status status = stream.Read(m_buffer.get(), BlockSize, &cRead);
-        if (status.Code == StatusCode::EndOfData) {
-            break;
-        }
-        if (!status.IsSuccess()) {
-            // Taken straight after the failed read, which set it last.
-            const DWORD error = GetLastError();
-            if (error == ERROR_BROKEN_PIPE) {
-                break;  // a Windows pipe whose writer has gone: its end, not a failure
-            }
-            outcome.What = Failure::Read;
-            outcome.Error = error;
-            return;
-        }
-        m_digest.Update(m_buffer.get(), cRead);
-        if (IReadObserver* progress = m_observer) {
-            progress->Read(cRead);
-        }
-        total += cRead;
+    bool ended = false;
+    if (!ReadOn(stream, m_digest, NoLimit, ended, outcome)) {
+        return;
     }
     if (IReadObserver* progress = m_observer) {
         progress->Finished();
@@ -99,13 +75,71 @@ void Identifier::IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome) 
     m_digest.Final(outcome.Record);
 }
 
-bool Identifier::HashReadAhead(CX::IO::IInputStream& stream, Outcome& outcome) {
+bool Identifier::ReadPart(CX::IO::IInputStream& stream, const char* pName, std::uint64_t limit,
+                          PartRead& part, Outcome& outcome) {
+    outcome.What = Failure::None;
+    outcome.Error = ERROR_SUCCESS;
+    outcome.SizeDiffers = false;
+    if (IReadObserver* progress = m_observer) {
+        progress->Started(pName);
+    }
+    if (!ReadOn(stream, part.Digest, limit, part.Ended, outcome)) {
+        return false;
+    }
+    if (part.Ended) {
+        if (IReadObserver* progress = m_observer) {
+            progress->Finished();
+        }
+        part.Digest.Final(outcome.Record);
+    }
+    return true;
+}
+
+bool Identifier::ReadOn(CX::IO::IInputStream& stream, CX::Digest::RecordDigest& digest,
+                        std::uint64_t limit, bool& ended, Outcome& outcome) {
+    ended = false;
+    for (std::uint64_t total = digest.Count(); total < limit;) {
+        if (total >= ReadAheadAfter && limit == NoLimit) {
+            ended = HashReadAhead(stream, digest, outcome);
+            return ended;
+        }
+        const std::uint64_t left = limit - total;
+        std::uint32_t cRead = 0;
+        const Status status =
+            stream.Read(m_buffer.get(),
+                        left < BlockSize ? static_cast<std::uint32_t>(left) : BlockSize, &cRead);
+        if (status.Code == StatusCode::EndOfData) {
+            ended = true;
+            return true;
+        }
+        if (!status.IsSuccess()) {
+            // Taken straight after the failed read, which set it last.
+            const DWORD error = GetLastError();
+            if (error == ERROR_BROKEN_PIPE) {
+                ended = true;  // a Windows pipe whose writer has gone: its end, not a failure
+                return true;
+            }
+            outcome.What = Failure::Read;
+            outcome.Error = error;
+            return false;
+        }
+        digest.Update(m_buffer.get(), cRead);
+        if (IReadObserver* progress = m_observer) {
+            progress->Read(cRead);
+        }
+        total += cRead;
+    }
+    return true;
+}
+
+bool Identifier::HashReadAhead(CX::IO::IInputStream& stream, CX::Digest::RecordDigest& digest,
+                               Outcome& outcome) {
     ReadAhead ahead(stream);
     const std::uint8_t* data = nullptr;
     std::uint32_t size = 0;
     DWORD error = ERROR_SUCCESS;
     while (ahead.Next(&data, &size, &error)) {
-        m_digest.Update(data, size);
+        digest.Update(data, size);
         if (IReadObserver* progress = m_observer) {
             progress->Read(size);
         }

@@ -38,6 +38,14 @@ protected:
     ~IReadObserver() = default;
 };
 
+// A file read in parts, as duplicates are compared: the digest of the bytes read so far,
+// and whether a read has delivered nothing yet. It can be kept while the worker reads other
+// files, and gone on with where it stopped.
+struct PartRead {
+    CX::Digest::RecordDigest Digest;
+    bool Ended = false;
+};
+
 // One thread's means of identifying files: a 64 KiB buffer and a digest, made once and
 // reused for every file, so that nothing is allocated per block or per file (a file longer
 // than ReadAheadAfter takes a ReadAhead, its thread and its buffers, for the rest).
@@ -67,10 +75,23 @@ public:
     // The process's standard input.
     void IdentifyStandardInput(Outcome& outcome);
 
+    static constexpr std::uint64_t NoLimit = ~std::uint64_t{0};
+    // Reads on from where the stream stands into part, until part holds limit bytes (those
+    // read before count) or a read delivers nothing: then part is Ended and outcome's
+    // Record is the identifier of every byte part took in. pName is for the observer.
+    // False when a read failed (outcome says why).
+    bool ReadPart(CX::IO::IInputStream& stream, const char* pName, std::uint64_t limit,
+                  PartRead& part, Outcome& outcome);
+
 private:
     void IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome);
+    // Reads into digest until it holds limit bytes or the stream ends (ended); false when a
+    // read failed (outcome says).
+    bool ReadOn(CX::IO::IInputStream& stream, CX::Digest::RecordDigest& digest, std::uint64_t limit,
+                bool& ended, Outcome& outcome);
     // The rest of the stream through a ReadAhead; false when a read failed (outcome says).
-    bool HashReadAhead(CX::IO::IInputStream& stream, Outcome& outcome);
+    bool HashReadAhead(CX::IO::IInputStream& stream, CX::Digest::RecordDigest& digest,
+                       Outcome& outcome);
 
     IReadObserver* m_observer;
     std::unique_ptr<std::uint8_t[]> m_buffer;

@@ -368,7 +368,7 @@ options)
         "--jobs=x|invalid number of jobs: 'x' (1 to 1024)" \
         "--zero=1|option '--zero' doesn't allow an argument" \
         "-j1025|invalid number of jobs: '1025' (1 to 1024)" \
-        "--s|option '--s' is ambiguous; possibilities: '--status' '--strict'" \
+        "--s|option '--s' is ambiguous; possibilities: '--status' '--strict' '--summary'" \
         "-cr|the --recursive option cannot be combined with --check; --tree=DIR walks a tree" \
         "-c --files0-from=abc|the --files0-from option cannot be combined with --check"; do
         # shellcheck disable=SC2086 # the options are words

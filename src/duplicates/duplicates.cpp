@@ -1,0 +1,132 @@
+#include "duplicates/duplicates.h"
+
+#include <string>
+#include <vector>
+
+#include "duplicates/compare.h"
+#include "duplicates/file_table.h"
+#include "duplicates/groups.h"
+#include "io/path_query.h"
+#include "lines/names.h"
+#include "lines/reasons.h"
+#include "run/run_core.h"
+#include "walk/walk.h"
+
+namespace CX::Duplicates {
+namespace {
+
+constexpr const char* NotRegular = "not a regular file; skipped";
+
+// A job's members are kept for the next size that lands in its place, unless there were
+// many: the window then does not hold on to the largest sizes' memory.
+constexpr std::size_t KeptMembers = 256;
+
+class DuplicatesRun final : public CX::Run::RunCore<SizeJob> {
+public:
+    DuplicatesRun(const CX::Options::Options& options, unsigned jobs,
+                  CX::Workers::IReadObserver* observer)
+        : RunCore(options.Zero, jobs, observer),
+          m_options(options),
+          m_walker(options.Dereference, true) {}
+
+    // A folder is walked; any other operand is taken when it is a regular file.
+    void Operand(const std::string& operand) override {
+        const std::string name = CX::Lines::Printed(operand);
+        if (!CX::Lines::IsValidUtf8(operand)) {
+            Problem(name, CX::Lines::NotUtf8);
+            return;
+        }
+        CX::IO::FileFacts facts;
+        DWORD error = ERROR_SUCCESS;
+        if (operand == "-") {
+            Skipped(name, NotRegular);
+        } else if (!CX::IO::QueryObject(operand.c_str(), facts, error)) {
+            Problem(name, CX::Lines::ReasonFor(error));
+        } else if ((facts.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            m_walker.Walk(name, operand, *this);
+        } else if ((facts.Attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+            Skipped(name, NotRegular);
+        } else {
+            File(name, operand, facts.Size);
+        }
+    }
+
+    void File(const std::string& name, const std::string& openPath, std::uint64_t size) override {
+        if (size < m_options.Duplicating.MinSize) {
+            return;
+        }
+        ++m_compared;
+        if (!m_files.Add(name, openPath, size)) {
+            Problem(name, CX::Lines::ReasonFor(ERROR_NOT_ENOUGH_MEMORY));
+        }
+    }
+
+    // Every size that more than one file has goes to the workers, the largest first.
+    void Compare() {
+        const std::vector<FileTable::Number> shared = m_files.SharedSizes();
+        for (std::size_t i = 0; i < shared.size();) {
+            SizeJob& job = Next();
+            job.What = CX::Run::JobBase::Kind::Work;
+            job.Files = &m_files;
+            job.Members.clear();
+            const std::uint64_t size = m_files.Size(shared[i]);
+            for (; i < shared.size() && m_files.Size(shared[i]) == size; ++i) {
+                job.Members.push_back(Member{shared[i], Verdict::Unique, {}, {}});
+            }
+            Submit();
+        }
+    }
+
+private:
+    void Delivered(SizeJob& job) override {
+        for (const Member& member : job.Members) {
+            if (member.What == Verdict::Failed) {
+                Report(std::string(m_files.Name(member.File)),
+                       CX::Run::OutcomeWords(member.Result));
+                m_trouble = true;
+            } else if (member.What == Verdict::Identified) {
+                m_found.push_back(Found{member.File, member.Result.Record, member.Identity});
+            }
+        }
+        if (job.Members.capacity() > KeptMembers) {
+            std::vector<Member>().swap(job.Members);
+        }
+    }
+    void DeliveredText(SizeJob& job) override {
+        Say(job.Name);
+        m_trouble = true;
+    }
+
+    void AllDelivered() override {
+        const std::vector<Group> groups = FormGroups(m_found);
+        PrintGroups(m_found, groups, m_files,
+                    m_options.Duplicating.Json ? Format::Json : Format::Lines, m_options.Zero,
+                    m_out);
+        if (m_options.Duplicating.Summary) {
+            Say(SummaryLine(m_compared, m_found, groups));
+        }
+    }
+
+    const CX::Options::Options& m_options;
+    CX::Walk::TreeWalker m_walker;
+    FileTable m_files;
+    std::uint64_t m_compared = 0;
+    std::vector<Found> m_found;  // the files read to their end that may have a duplicate
+};
+
+}  // namespace
+
+int RunDuplicates(const CX::Options::Options& options, unsigned jobs,
+                  CX::Workers::IReadObserver* observer) {
+    DuplicatesRun run(options, jobs, observer);
+    if (options.HasFiles0From) {
+        run.OperandsFrom(options.Files0From);
+    }
+    for (const std::string& operand : options.Operands) {
+        run.Operand(operand);
+    }
+    run.Compare();
+    return run.Finish();
+}
+
+}  // namespace CX::Duplicates

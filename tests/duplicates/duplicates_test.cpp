@@ -1,0 +1,132 @@
+// Files of one size compared as duplicates mode compares them, on files the test makes:
+// which are read, how far, and what is left for the groups; then the groups themselves.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "duplicates/compare.h"
+#include "duplicates/groups.h"
+#include "support/temp_dir_test.h"
+
+namespace {
+
+using CX::Duplicates::Found;
+using CX::Duplicates::Member;
+using CX::Duplicates::Verdict;
+
+// Counts the bytes the workers read.
+class ReadCount final : public CX::Workers::IReadObserver {
+public:
+    void Started(const char*) override {}
+    void Read(std::uint64_t bytes) override { Bytes += bytes; }
+    void Finished() override {}
+    std::uint64_t Bytes = 0;
+};
+
+class CompareSize : public CX::Testing::TempDirTest {
+protected:
+    static constexpr std::uint64_t Block = 16;
+
+    // Each name as the walk would give it, with the size the walk saw.
+    void Walked(const std::vector<std::string>& names, std::uint64_t size) {
+        for (const std::string& name : names) {
+            const std::string path = (m_dir / name).string();
+            ASSERT_TRUE(m_files.Add(path, path, size));
+            m_members.push_back(
+                Member{static_cast<std::uint32_t>(m_members.size()), Verdict::Unique, {}, {}});
+        }
+    }
+    void Compare() {
+        CX::Workers::Identifier identifier(&m_read);
+        CX::Duplicates::CompareSize(m_files, m_members, identifier, Block);
+    }
+    std::vector<Verdict> Verdicts() const {
+        std::vector<Verdict> verdicts;
+        for (const Member& member : m_members) {
+            verdicts.push_back(member.What);
+        }
+        return verdicts;
+    }
+
+    CX::Duplicates::FileTable m_files;
+    std::vector<Member> m_members;
+    ReadCount m_read;
+};
+
+TEST_F(CompareSize, ReadsOnOnlyWhereFirstBlocksMeetAndNoByteTwice) {
+    const std::string head(Block, 'h');
+    const std::string tail(24, 't');
+    Write("a", head + tail);
+    std::filesystem::create_hard_link(m_dir / "a", m_dir / "a-link");
+    Write("b", head + tail);
+    Write("c", head + std::string(24, 'x'));     // the same first block, another tail
+    Write("d", std::string(Block, 'd') + tail);  // another first block
+    Walked({"a", "a-link", "b", "c", "d", "gone"}, 40);
+    Compare();
+    EXPECT_EQ(Verdicts(),
+              (std::vector<Verdict>{Verdict::Identified, Verdict::SameFile, Verdict::Identified,
+                                    Verdict::Unique, Verdict::Unique, Verdict::Failed}));
+    EXPECT_EQ(m_members[0].Result.Record, m_members[2].Result.Record);
+    EXPECT_EQ(m_members[0].Result.Record.Length(), 40u);
+    EXPECT_EQ(m_members[5].Result.What, CX::Workers::Failure::Open);
+    // a, b and c whole; of d its first block; nothing of the link.
+    EXPECT_EQ(m_read.Bytes, 3 * 40 + Block);
+}
+
+TEST_F(CompareSize, OneFileUnderManyNamesIsNeverRead) {
+    Write("a", std::string(40, 'a'));
+    std::filesystem::create_hard_link(m_dir / "a", m_dir / "b");
+    Walked({"a", "b"}, 40);
+    Compare();
+    EXPECT_EQ(Verdicts(), (std::vector<Verdict>{Verdict::Unique, Verdict::SameFile}));
+    EXPECT_EQ(m_read.Bytes, 0u);
+}
+
+TEST_F(CompareSize, AFileChangedSinceTheWalkIsKeptForWhatWasRead) {
+    // The walk saw both at 10 bytes; one has grown, and may equal a file of its new size.
+    Write("grown", std::string(50, 'g'));
+    Write("other", std::string(10, 'o'));
+    Walked({"grown", "other"}, 10);
+    Compare();
+    EXPECT_EQ(Verdicts(), (std::vector<Verdict>{Verdict::Identified, Verdict::Unique}));
+    EXPECT_EQ(m_members[0].Result.Record.Length(), 50u);
+}
+
+Found At(std::uint32_t file, std::uint8_t content, std::uint64_t inode) {
+    Found found{file, {}, {}};
+    found.Record.Bytes[39] = content;
+    found.Identity.Index = inode;
+    return found;
+}
+
+TEST(FormGroups, WalkOrderWithinAndAcrossGroupsAndOneFileOnce) {
+    // Records 1 and 2 make groups; 3 is alone; file 6 is file 2 again (the same identity).
+    std::vector<Found> found{At(7, 2, 70), At(4, 1, 40), At(5, 3, 50), At(2, 2, 20),
+                             At(6, 2, 20), At(1, 1, 10), At(9, 2, 90)};
+    const std::vector<CX::Duplicates::Group> groups = CX::Duplicates::FormGroups(found);
+    std::vector<std::vector<std::uint32_t>> files;
+    for (const CX::Duplicates::Group& group : groups) {
+        files.emplace_back();
+        for (std::size_t k = 0; k < group.Count; ++k) {
+            files.back().push_back(found[group.First + k].File);
+        }
+    }
+    EXPECT_EQ(files, (std::vector<std::vector<std::uint32_t>>{{1, 4}, {2, 7, 9}}));
+}
+
+TEST(FormGroups, NamesOfOneFileAloneAreNoGroup) {
+    std::vector<Found> found{At(3, 1, 10), At(8, 1, 10)};
+    EXPECT_TRUE(CX::Duplicates::FormGroups(found).empty());
+}
+
+TEST(JsonString, EscapesQuotesBackslashesAndControlsOnly) {
+    std::string out;
+    CX::Duplicates::AppendJsonString(out, std::string("a\"b\\c\nd\re\tf\x01g\x7f\xc3\xa9", 16));
+    EXPECT_EQ(out, std::string("\"a\\\"b\\\\c\\nd\\re\\tf\\u0001g\x7f\xc3\xa9\""));
+}
+
+}  // namespace
