@@ -82,7 +82,7 @@ done
 [ "$(find "$many" -type f | wc -l)" = 200000 ] || { echo "the 200,000 files are not there"; exit 1; }
 
 groups_of() {  # groups_of <ours|peer> <listing>: the groups as sets of files by inode
-    /usr/bin/python3 "$root/tests/e2e/groups_by_inode.py" "$@"
+    /usr/bin/python3 "$root/tests/e2e/duplicates_oracle.py" groups "$@"
 }
 recipe() { "$quillsum" -r "$1" | LC_ALL=C sort | uniq -w80 --all-repeated=separate; }
 
