@@ -155,6 +155,18 @@ exit_codes)
     L F/a; L F/c
     E 'missing: No such file or directory'
     expect 2
+    # Options refused, before anything is read.
+    # shellcheck disable=SC2089,SC2090 # the quotes are the message's
+    for c in "-D --min-size=x F|invalid minimum size: 'x'" \
+        "-D|missing operand: --duplicates compares the files and folders it is given" \
+        "--json F|the --json option is meaningful only when finding duplicates" \
+        "-D -c F|the --duplicates option cannot be combined with --check"; do
+        # shellcheck disable=SC2086 # the options are words
+        run ${c%%|*}
+        E "${c#*|}"
+        want_err+="Try 'quillsum --help' for more information.$EOL"
+        expect 2
+    done
     ;;
 awkward_trees)
     # jdupes's groups, and the oracle's bytes for every -j, with -z, with --min-size; a tree
@@ -202,7 +214,7 @@ growing_file)
         kill $grower
         fail "not both opened: $(stat -c %s G/grows-1 G/grows-2 | tr '\n' ' ')bytes"
     }
-    wait $grower || fail "the lease holder failed"
+    wait $grower || fail "grow_on_open.py failed"
     L G/grows-1; L G/grows-2
     expect 0
     ;;
