@@ -104,9 +104,10 @@ Found At(std::uint32_t file, std::uint8_t content, std::uint64_t inode) {
 }
 
 TEST(FormGroups, WalkOrderWithinAndAcrossGroupsAndOneFileOnce) {
-    // Records 1 and 2 make groups; 3 is alone; file 6 is file 2 again (the same identity).
-    std::vector<Found> found{At(7, 2, 70), At(4, 1, 40), At(5, 3, 50), At(2, 2, 20),
-                             At(6, 2, 20), At(1, 1, 10), At(9, 2, 90)};
+    // Records 1 and 2 make groups, record 2's first in the walk; 3 is alone; file 6 is
+    // file 2 again (the same identity).
+    std::vector<Found> found{At(7, 1, 70), At(4, 2, 40), At(5, 3, 50), At(2, 1, 20),
+                             At(6, 1, 20), At(1, 2, 10), At(9, 1, 90)};
     const std::vector<CX::Duplicates::Group> groups = CX::Duplicates::FormGroups(found);
     std::vector<std::vector<std::uint32_t>> files;
     for (const CX::Duplicates::Group& group : groups) {

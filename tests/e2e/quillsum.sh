@@ -136,7 +136,7 @@ tree_special_entries)
     printf a >&3
     (run T/fifo; exit "$rc") 3>&- &
     reader=$!
-    wait_until 30 "read of T/fifo waiting for its writer" eval 'waits_in_read T/fifo || ! kill -0 $reader 2>/dev/null'
+    wait_until 60 "read of T/fifo waiting for its writer" eval 'waits_in_read T/fifo || ! kill -0 $reader 2>/dev/null'
     printf bc >&3
     exec 3>&-
     wait "$reader"
@@ -443,34 +443,56 @@ long_paths)
     T "$abc_id  $name$EOL"
     expect 0
     ;;
-readme_tree_and_duplicates)
-    # The README's tree and duplicate recipes as printed there. Two groups, of 4 and of 5
-    # bytes (the length leads the identifier, so sort puts the 4-byte group first), a
-    # 4-byte file of other content and a file of its own, which no group holds.
+readme_tree)
+    # The README's tree line as printed there; a name that is escaped keeps its place in
+    # the byte order of names.
     mkdir -p D/sub D/x
     for f in D/a.txt D/sub/b.txt; do printf same >"$f"; done
     for f in D/sub/c D/x/copy; do printf other >"$f"; done
-    printf sane >D/sub/lookalike
     printf unique >D/unique
-    # The same bytes as the first group, under a name that is escaped: outside any group.
     on_windows || printf same >'D/back\slash'
     run -r D
     L D/a.txt; on_windows || L 'D/back\slash'
-    L D/sub/b.txt; L D/sub/c; L D/sub/lookalike; L D/unique; L D/x/copy
+    L D/sub/b.txt; L D/sub/c; L D/unique; L D/x/copy
     expect 0
-    invoke -r D 2>stderr.bin | LC_ALL=C sort | uniq -w80 -D >stdout.bin
-    rc=${PIPESTATUS[0]}
-    L D/a.txt; L D/sub/b.txt; L D/sub/c; L D/x/copy
+    ;;
+readme_duplicates)
+    # The README's duplicates example, each command as printed there, and its output.
+    mkdir -p photos/2024 photos/2025 photos/backup
+    printf 'sand and sea' >photos/2024/beach.jpg
+    printf 'ridges of sand' >photos/2024/dunes.jpg
+    printf 'white' >photos/2025/snow.jpg
+    ln photos/2025/snow.jpg photos/2025/snow-link.jpg
+    cp photos/2024/beach.jpg photos/backup/beach.jpg
+    cp photos/2024/dunes.jpg photos/backup/dunes-copy.jpg
+    beach=0C00000000000000EAE84268D40ED3B7A1A18DC2B65AA79F97384B681054097F61EFED022AC0E058
+    dunes=0E0000000000000097E7B62D36D9D03C57A7C85B27869D8D7A6BCEDBD32F456F737DC657BCD198EE
+    [ "$(identifier_of photos/backup/beach.jpg)" = "$beach" ] &&
+        [ "$(identifier_of photos/backup/dunes-copy.jpg)" = "$dunes" ] ||
+        fail "the README's identifiers are not the files'"
+    run --duplicates photos
+    Lid "$beach" photos/2024/beach.jpg; Lid "$beach" photos/backup/beach.jpg; T "$EOL"
+    Lid "$dunes" photos/2024/dunes.jpg; Lid "$dunes" photos/backup/dunes-copy.jpg
     expect 0
-    # With -z nothing is escaped, and every name with the same bytes is in its group.
-    invoke -r -z D 2>stderr.bin | LC_ALL=C sort -z |
-        uniq -z -w80 -D >stdout.bin
-    rc=${PIPESTATUS[0]}
-    if on_windows; then
-        expect_nul 0 D/a.txt D/sub/b.txt D/sub/c D/x/copy
-    else
-        expect_nul 0 D/a.txt 'D/back\slash' D/sub/b.txt D/sub/c D/x/copy
+    invoke --duplicates photos >dups.list 2>stderr.bin &&
+        invoke -c --quiet dups.list >stdout.bin 2>>stderr.bin &&
+        echo unchanged >>stdout.bin
+    rc=$?
+    T "unchanged"$'\n'
+    expect 0
+    if command -v jq >/dev/null; then
+        invoke --duplicates --json photos 2>stderr.bin |
+            jq -r '.names[1:][]' >stdout.bin
+        rc=$?
+        T "photos/backup/beach.jpg"$'\n'"photos/backup/dunes-copy.jpg"$'\n'
+        expect 0
     fi
+    run --duplicates --summary photos
+    Lid "$beach" photos/2024/beach.jpg; Lid "$beach" photos/backup/beach.jpg; T "$EOL"
+    Lid "$dunes" photos/2024/dunes.jpg; Lid "$dunes" photos/backup/dunes-copy.jpg
+    E "6 files compared, 2 groups of duplicates, 2 duplicate files, 26 bytes in copies beyond the first of each group"
+    expect 0
+    command -v jq >/dev/null || skip_because "no jq (Debian package jq) for the JSON line"
     ;;
 readme_find_files0)
     # The README's find recipe: exactly the files find selects, in its order, whatever
@@ -582,13 +604,15 @@ progress)
     pane progress:plain "'$exe' -j1 C"
     pane progress:err-file "'$exe' --progress -j1 E missing 2>e.err"
     pane wide:0 "stty cols 0 && '$exe' --progress -j1 '$long_f'"
-    timeout 60 "$exe" --progress -j1 D missing >d.out 2>d.err 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- &
+    # It waits for the script's writes, whose waits may add up to minutes on a busy machine:
+    # its deadline is for a hang only.
+    timeout 600 "$exe" --progress -j1 D missing >d.out 2>d.err 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- &
     files_run=$!
     # 64 KiB, which a pipe holds whole: a write never waits for its reader.
     chunk() { head -c 65536 /dev/zero >&"$1"; }
     for fd in 3 5 6 7 8; do chunk $fd; done
     all_wait() { for f; do waits_in_read "$f" || return 1; done; }
-    wait_until 30 "run of each FIFO waiting for more" all_wait "$long_a" C D E "$long_f"
+    wait_until 60 "run of each FIFO waiting for more" all_wait "$long_a" C D E "$long_f"
     rate='[0-9.]+ (B|KiB|MiB|GiB)/s'
     screen() { tmux capture-pane -t "$1" -p -J | sed 's/ *$//' | grep -v '^$'; }
     line() { screen "$1" | grep -E "$2" | head -1; }
@@ -597,12 +621,12 @@ progress)
     for kib in 64 128 192; do
         [ "$kib" = 64 ] || chunk 3
         seen="^0 files, $kib.0 KiB, $rate  \.\.\.a+\$"
-        wait_until 30 "line of $kib KiB" shows progress:0 "$seen"
+        wait_until 60 "line of $kib KiB" shows progress:0 "$seen"
         [ "$(line progress:0 "$seen" | wc -L)" = 49 ] ||
             fail "not one column short of the pane's 50: '$(line progress:0 "$seen")'"
     done
     seen="^0 files, 64.0 KiB, $rate  \.\.\.f+\$"
-    wait_until 30 "line where the width is unknown" shows wide:0 "$seen"
+    wait_until 60 "line where the width is unknown" shows wide:0 "$seen"
     [ "$(line wide:0 "$seen" | wc -L)" = 79 ] || fail "unknown width: '$(line wide:0 "$seen")'"
     ! screen progress:plain | grep -q 'files, ' || fail "drawn without --progress: $(screen progress:plain)"
     exec 5>&- 6>&- 7>&- 8>&-
@@ -612,7 +636,7 @@ progress)
     [ "$rc" = 2 ] && cmp -s d.err <(printf 'quillsum: missing: No such file or directory\n') &&
         cmp -s d.out <(printf '%s  D\n' "$(identifier_of zeros)") ||
         fail "into files: exit code $rc, '$(cat -A d.out d.err)'"
-    for w in plain err-file; do wait_until 30 "end in $w" eval "screen progress:$w | grep -q '^END-'"; done
+    for w in plain err-file; do wait_until 60 "end in $w" eval "screen progress:$w | grep -q '^END-'"; done
     [ "$(screen progress:plain | grep -B1 '^END-')" = "$(identifier_of zeros)  C"$'\n'"END-0" ] ||
         fail "without --progress: '$(screen progress:plain)'"
     cmp -s e.err <(printf 'quillsum: missing: No such file or directory\n') ||
@@ -620,9 +644,9 @@ progress)
     # The name of the file being read, the first one done.
     exec 3>&-
     chunk 4
-    wait_until 30 "line of the second file" shows progress:0 "^1 files, 256.0 KiB, $rate  \.\.\.b+\$"
+    wait_until 60 "line of the second file" shows progress:0 "^1 files, 256.0 KiB, $rate  \.\.\.b+\$"
     exec 4>&-
-    wait_until 30 "end of the run" eval "screen progress:0 | grep -q '^END-'"
+    wait_until 60 "end of the run" eval "screen progress:0 | grep -q '^END-'"
     [ "$(screen progress:0 | grep -B1 '^END-')" = "quillsum: missing: No such file or directory"$'\n'"END-2" ] ||
         fail "the end of the screen: '$(screen progress:0)'"
     ;;
