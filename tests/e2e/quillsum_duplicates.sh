@@ -234,11 +234,13 @@ link_loop)
     ;;
 unreadable)
     # A file that cannot be read is named, the status is 2, and the groups of the others
-    # are printed, as jdupes finds them from the same user.
+    # are printed, as jdupes finds them from the same user. One whose length no other file
+    # has is never opened: no trouble.
     need_posix "Wine run as root reads any file, and a Windows ACL is not made here"
     awkward T
     cp T/b/h-copy T/b/unreadable
-    chmod 000 T/b/unreadable
+    head -c 12345 /dev/urandom >T/b/unreadable-lone
+    chmod 000 T/b/unreadable T/b/unreadable-lone
     as_user=()
     if [ "$(id -u)" = 0 ]; then
         # root reads anything: the runs are made as nobody.
