@@ -84,6 +84,8 @@ private:
                 Report(std::string(m_files.Name(member.File)),
                        CX::Run::OutcomeWords(member.Result));
                 m_trouble = true;
+            } else if (member.What == Verdict::SameFile) {
+                --m_compared;  // a second name of a file counted already
             } else if (member.What == Verdict::Identified) {
                 m_found.push_back(Found{member.File, member.Result.Record, member.Identity});
             }
@@ -110,7 +112,7 @@ private:
     const CX::Options::Options& m_options;
     CX::Walk::TreeWalker m_walker;
     FileTable m_files;
-    std::uint64_t m_compared = 0;
+    std::uint64_t m_compared = 0;  // files, each counted once whatever its names
     std::vector<Found> m_found;  // the files read to their end that may have a duplicate
 };
 

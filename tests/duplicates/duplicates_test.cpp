@@ -3,14 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "duplicates/compare.h"
 #include "duplicates/groups.h"
 #include "support/temp_dir_test.h"
+#include "workers/ordered_pool.h"
 
 namespace {
 
@@ -94,6 +98,66 @@ TEST_F(CompareSize, AFileChangedSinceTheWalkIsKeptForWhatWasRead) {
     Compare();
     EXPECT_EQ(Verdicts(), (std::vector<Verdict>{Verdict::Identified, Verdict::Unique}));
     EXPECT_EQ(m_members[0].Result.Record.Length(), 50u);
+}
+
+// Two sizes compared on two workers at once, over one table: each job waits, once it has
+// started, until the other has started too. Then each is delivered in its order with
+// its own verdicts (and ThreadSanitizer sees whatever they share).
+class BothAtOnce final
+    : public CX::Workers::IPoolJobs<CX::Duplicates::SizeJob, CX::Workers::Identifier> {
+public:
+    void Run(CX::Duplicates::SizeJob& job, CX::Workers::Identifier& identifier) override {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            ++m_started;
+            m_changed.notify_all();
+            if (!m_changed.wait_for(lock, std::chrono::seconds(60),
+                                    [this] { return m_started == 2; })) {
+                m_timedOut = true;
+            }
+        }
+        job.Run(identifier);
+    }
+    void Deliver(CX::Duplicates::SizeJob& job) override {
+        std::vector<Verdict> verdicts;
+        for (const Member& member : job.Members) {
+            verdicts.push_back(member.What);
+        }
+        Delivered.push_back(verdicts);
+    }
+    std::vector<std::vector<Verdict>> Delivered;
+    bool m_timedOut = false;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_started = 0;
+};
+
+TEST_F(CompareSize, TwoSizesOnTwoWorkersAtOnce) {
+    Write("a", std::string(40, 'a'));
+    Write("b", std::string(40, 'a'));
+    Write("c", std::string(30, 'c'));
+    Write("d", std::string(30, 'd'));
+    Walked({"a", "b"}, 40);
+    Walked({"c", "d"}, 30);
+    BothAtOnce mode;
+    {
+        CX::Workers::OrderedPool<CX::Duplicates::SizeJob, CX::Workers::Identifier> pool(
+            2, mode, 1, static_cast<CX::Workers::IReadObserver*>(nullptr));
+        for (std::size_t first : {0, 2}) {
+            CX::Duplicates::SizeJob& job = pool.Next();
+            job.Files = &m_files;
+            job.Members.assign(m_members.begin() + static_cast<std::ptrdiff_t>(first),
+                               m_members.begin() + static_cast<std::ptrdiff_t>(first + 2));
+            pool.Submit();
+        }
+        pool.Finish();
+    }
+    EXPECT_FALSE(mode.m_timedOut);
+    EXPECT_EQ(mode.Delivered,
+              (std::vector<std::vector<Verdict>>{{Verdict::Identified, Verdict::Identified},
+                                                 {Verdict::Unique, Verdict::Unique}}));
 }
 
 Found At(std::uint32_t file, std::uint8_t content, std::uint64_t inode) {
