@@ -113,7 +113,7 @@ private:
     CX::Walk::TreeWalker m_walker;
     FileTable m_files;
     std::uint64_t m_compared = 0;  // files, each counted once whatever its names
-    std::vector<Found> m_found;  // the files read to their end that may have a duplicate
+    std::vector<Found> m_found;    // the files read to their end that may have a duplicate
 };
 
 }  // namespace
