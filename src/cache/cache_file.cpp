@@ -67,12 +67,17 @@ private:
     DWORD m_error = ERROR_SUCCESS;
 };
 
-// The whole file; a missing one is empty.
-bool ReadAll(const std::string& path, std::vector<std::uint8_t>& bytes, DWORD& error) {
+// The whole file; a missing one is empty. Otherwise false with the words.
+bool ReadAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& problem) {
     CX::IO::FileInputStream stream(path.c_str());
     if (!stream.IsOpen()) {
-        error = stream.GetOpenError();
-        return error == ERROR_FILE_NOT_FOUND;
+        const DWORD error = stream.GetOpenError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            return true;
+        }
+        problem =
+            std::string("cannot read the cache: ") + CX::Lines::ReasonForOpen(path.c_str(), error);
+        return false;
     }
     std::uint64_t size = 0;
     if (stream.GetSize(&size).IsSuccess() && size < (std::uint64_t{1} << 32)) {
@@ -89,7 +94,7 @@ bool ReadAll(const std::string& path, std::vector<std::uint8_t>& bytes, DWORD& e
             return true;
         }
         if (!status.IsSuccess()) {
-            error = GetLastError();
+            problem = Words("cannot read the cache", GetLastError());
             return false;
         }
         bytes.resize(at + got);
@@ -164,9 +169,7 @@ bool CacheFile::Load(std::vector<Entry>& entries, std::string& problem) {
         return false;
     }
     std::vector<std::uint8_t> bytes;
-    DWORD error = ERROR_SUCCESS;
-    if (!ReadAll(m_path, bytes, error)) {
-        problem = Words("cannot read the cache", error);
+    if (!ReadAll(m_path, bytes, problem)) {
         return false;
     }
     m_usable = Decode(bytes, entries, problem);
@@ -184,15 +187,14 @@ bool CacheFile::Save(const Cache& cache, std::string& problem) {
     }
     std::vector<std::uint8_t> bytes;
     std::vector<Entry> onDisk;
-    DWORD error = ERROR_SUCCESS;
-    if (!ReadAll(m_path, bytes, error)) {
-        problem = Words("cannot read the cache", error);
+    if (!ReadAll(m_path, bytes, problem)) {
         return false;
     }
     if (!Decode(bytes, onDisk, problem)) {
         return false;
     }
     bytes = Encode(cache.Merged(onDisk));
+    DWORD error = ERROR_SUCCESS;
     HeapWString wide;
     HeapWString temp;
     if (!Wide(m_path, wide, error) || !Wide(m_path + ".tmp", temp, error)) {
