@@ -7,29 +7,17 @@
 namespace CX::Lines {
 namespace {
 
+bool IsAlphanumeric(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool IsOneOf(char c, std::string_view set) {
+    return set.find(c) != std::string_view::npos;
+}
+
+// A shell gives '~' and '#' a meaning only at a word's start.
 bool IsSafe(char c, bool first) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-        return true;
-    }
-    switch (c) {
-        case '%':
-        case '+':
-        case ',':
-        case '-':
-        case '.':
-        case '/':
-        case '@':
-        case '_':
-        case ']':
-        case '{':
-        case '}':
-            return true;
-        case '~':
-        case '#':
-            return !first;  // a shell gives them a meaning only at a word's start
-        default:
-            return false;
-    }
+    return IsAlphanumeric(c) || IsOneOf(c, "%+,-./@_]{}") || (!first && IsOneOf(c, "~#"));
 }
 
 // The length of the well-formed UTF-8 sequence at text[at] of two bytes or more, or 0.
@@ -71,29 +59,7 @@ std::size_t UnitAt(std::string_view name, std::size_t at, bool& escaped) {
 // Within double quotes a shell still expands $, `, \ and !; sha256sum keeps to a narrower
 // set, and '#' and '~' only at the start.
 bool FitsDoubleQuotes(char c, bool first) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-        return true;
-    }
-    switch (c) {
-        case ' ':
-        case '%':
-        case '+':
-        case ',':
-        case '-':
-        case '.':
-        case '/':
-        case ':':
-        case '@':
-        case ']':
-        case '_':
-        case '\'':
-            return true;
-        case '#':
-        case '~':
-            return first;
-        default:
-            return false;
-    }
+    return IsAlphanumeric(c) || IsOneOf(c, " %+,-./:@]_'") || (first && IsOneOf(c, "#~"));
 }
 
 // The body of one escape inside $'...': \n, \t, ... or three octal digits.

@@ -3,27 +3,10 @@
 # stderr and the exit code. Usage: e2e.sh <case> <quillmark> [<quillmark_fault>]
 # QUILLMARK_EMULATOR, when set, is put before the executable (Wine for the Windows build,
 # qemu for a Linux cross build). On Windows, told by the .exe, every line ends in CR LF.
-# Exit 77 marks a case that cannot run here.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-
-case_name=$1
-exe=$2
-fault_exe=${3:-}
-emulator=${QUILLMARK_EMULATOR:-}
-skip=77
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillmark-e2e.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-cd "$work" || exit 1
-
-on_windows() { [[ $exe == *.exe ]]; }
-# Every line ends in LF, or in CR LF where the runtime writes text mode (Windows).
-if on_windows; then EOL=$'\r\n'; else EOL=$'\n'; fi
-
 # shellcheck source=e2e_lib.sh
-source "$here/e2e_lib.sh"
-run() { run_exe "$exe" "$@"; }
+source "$here/e2e_lib.sh" quillmark "$@"
 
 expect_identifier() {  # expect_identifier <file> [<args>...]: runs on <file> (or <args>)
     local file=$1
@@ -37,14 +20,6 @@ banner="Corvantis Sentrel Content Quillmark Tool"
 usage="USAGE: quillmark <input_file>"
 empty_line=0000000000000000E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855
 abc_line=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD
-
-# need_posix <why>: the case shows what cannot exist on Windows.
-need_posix() { on_windows && { echo "skipped on Windows: $1"; exit $skip; }; }
-need_fault() {
-    [ -n "$fault_exe" ] && return
-    echo "skipped: the stand-in's fault seam exists only in the Linux test build"
-    exit $skip
-}
 
 case "$case_name" in
 no_argument)
@@ -69,11 +44,11 @@ abc)
 block_boundaries)
     head -c 65536 /dev/urandom >b64k
     run b64k
-    [ "${out:0:32}" = "$(hex_of 0000010000000000)" ] || fail "65536 bytes: $(cat stdout.bin)"
+    [ "$(head -c 16 stdout.bin)" = 0000010000000000 ] || fail "65536 bytes: $(cat stdout.bin)"
     expect_identifier b64k
     head -c 65537 /dev/urandom >b64k1
     run b64k1
-    [ "${out:0:32}" = "$(hex_of 0100010000000000)" ] || fail "65537 bytes: $(cat stdout.bin)"
+    [ "$(head -c 16 stdout.bin)" = 0100010000000000 ] || fail "65537 bytes: $(cat stdout.bin)"
     expect_identifier b64k1
     ;;
 random_sizes_match_sha256sum)
@@ -126,26 +101,26 @@ output_refused)
     printf abc >abc
     for c in "4 abc" "2 missing" "1"; do
         read -r want arg <<<"$c"
-        timeout 60 $emulator "$exe" ${arg:+"$arg"} >/dev/full 2>stderr.txt
+        invoke ${arg:+"$arg"} >/dev/full 2>stderr.bin
         rc=$?
         [ "$rc" = "$want" ] || fail "'$arg' to /dev/full: exit code $rc, expected $want"
-        [ ! -s stderr.txt ] || fail "stderr not empty: $(cat stderr.txt)"
+        [ ! -s stderr.bin ] || fail "stderr not empty: $(cat stderr.bin)"
     done
-    timeout 60 $emulator "$exe" abc >&- 2>stderr.txt
+    invoke abc >&- 2>stderr.bin
     rc=$?
     [ "$rc" = 4 ] || fail "closed standard output: exit code $rc, expected 4"
-    [ ! -s stderr.txt ] || fail "stderr not empty: $(cat stderr.txt)"
+    [ ! -s stderr.bin ] || fail "stderr not empty: $(cat stderr.bin)"
     # A pipe whose reader has gone (quillmark f | head -c0, without the race): SIGPIPE
     # ends the process on Linux, as it does sha256sum; Windows has no such signal, and the
     # refused write gives 4.
     mkfifo gone
     exec 4<>gone 5>gone 4<&-
-    timeout 60 $emulator "$exe" abc >&5 2>stderr.txt
+    invoke abc >&5 2>stderr.bin
     rc=$?
     exec 5>&-
     if on_windows; then want=4; else want=$((128 + 13)); fi
     [ "$rc" = "$want" ] || fail "reader gone: exit code $rc, expected $want"
-    [ ! -s stderr.txt ] || fail "stderr not empty: $(cat stderr.txt)"
+    [ ! -s stderr.bin ] || fail "stderr not empty: $(cat stderr.bin)"
     ;;
 pipe)
     # Windows has no pipe that a path in this shell can name; its named pipes are served by
@@ -248,10 +223,10 @@ EOF
     fake() {  # fake <failures> <message> <args...>
         rm -f tries wine-failed.txt
         FAKE_FAILURES=$1 FAKE_MESSAGE=$2 QUILLMARK_WINE_FAILED=$PWD/wine-failed.txt QUILLMARK_WINE_RETRIES= \
-            "$here/wine_run.sh" ./fake-wine "$exe" "${@:3}" >stdout.bin 2>stderr.txt
+            "$here/wine_run.sh" ./fake-wine "$exe" "${@:3}" >stdout.bin 2>stderr.bin
         rc=$?
         out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')
-        err=$(cat stderr.txt)
+        err=$(cat stderr.bin)
     }
     tries() { [ "$(cat tries)" = "$1" ] || fail "$2: $(cat tries) tries"; }
     no_start='wine: could not load kernel32.dll, status c0000135'
@@ -305,7 +280,7 @@ calls_per_block)
         esac
         # LeakSanitizer cannot run under ptrace.
         ASAN_OPTIONS=detect_leaks=0 strace -qq -e trace=%desc -o trace.txt "$exe" "$f" \
-            >stdout.bin 2>stderr.txt || fail "$f: exit code $?"
+            >stdout.bin 2>stderr.bin || fail "$f: exit code $?"
         got=$(awk -v path="\"$f\"" '
             fd == "" && index($0, path ",") && match($0, /= [0-9]+$/) { fd = substr($0, RSTART + 2); next }
             fd == "" { next }
@@ -396,7 +371,7 @@ huge_sparse_file)
     run_timeout=540
     run big
     wait
-    [ "${out:0:32}" = "$(hex_of 0300000001000000)" ] || fail "count field: $(head -c 16 stdout.bin)"
+    [ "$(head -c 16 stdout.bin)" = 0300000001000000 ] || fail "count field: $(head -c 16 stdout.bin)"
     expect 0 "$(cat expected)$EOL"
     ;;
 fault_file_grows_while_read)

@@ -1,6 +1,40 @@
-# Shared by the end-to-end scripts: run an executable, then compare its exact stdout bytes,
-# an empty stderr and its exit code. The caller sets case_name, and emulator (empty to run
-# the executable directly, Wine for the Windows build, qemu for a Linux cross build).
+# The one harness of the end-to-end scripts. A script starts with
+#   source "$here/e2e_lib.sh" <program> "$@"
+# where its own arguments are <case> <executable> [<the executable over the fault seam>]
+# and <program> is the name the executable gives itself in its messages. The library
+# makes a scratch folder and works in it, runs the executable, and compares exact bytes:
+#   run ARGS...            runs the executable: stdout.bin, stderr.bin and $rc
+#   run_exe EXE ARGS...    the same for another executable (the fault build)
+#   invoke ARGS...         the executable with the timeout and emulator, streams untouched
+#   L, Lid, E, T           add an identifier line, a message or text to what is expected
+#   expect RC [TEXT]       both streams exactly as expected (TEXT is added to stdout's), and
+#                          the exit code; then nothing is expected again
+# QUILLMARK_EMULATOR, when set, is put before the executable (Wine for the Windows build,
+# qemu for a Linux cross build). On Windows, told by the .exe, every line ends in CR LF.
+# Exit 77 marks a case that cannot run here.
+
+program=$1
+case_name=$2
+exe=$3
+fault_exe=${4:-}
+emulator=${QUILLMARK_EMULATOR:-}
+skip=77
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/$program-e2e.XXXXXX")
+# Cases make folders unreadable; they must go all the same.
+trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work" "$work.jobs"' EXIT
+cd "$work" || exit 1
+
+on_windows() { [[ $exe == *.exe ]]; }
+# Every line ends in LF, or in CR LF where the runtime writes text mode (Windows).
+if on_windows; then EOL=$'\r\n'; else EOL=$'\n'; fi
+# need_posix <why>: the case shows what cannot exist on Windows.
+need_posix() { on_windows && { echo "skipped on Windows: $1"; exit $skip; }; }
+skip_because() { echo "skipped $1"; exit $skip; }
+need_fault() {
+    [ -n "$fault_exe" ] && return
+    skip_because "here: the stand-in's fault seam exists only in the Linux test build"
+}
 
 fail() {
     echo "FAIL [$case_name]: $*"
@@ -9,23 +43,58 @@ fail() {
     exit 1
 }
 
-# run_exe <exe> <args...>: fills $out (exact stdout, as hex), $err (stderr) and $rc.
 # A run that takes more than $run_timeout seconds (60 unless the caller sets it) has hung.
+invoke() { timeout "${run_timeout:-60}" $emulator "$exe" "$@"; }
 run_exe() {
     local bin=$1
     shift
-    timeout "${run_timeout:-60}" $emulator "$bin" "$@" >stdout.bin 2>stderr.txt
+    timeout "${run_timeout:-60}" $emulator "$bin" "$@" >stdout.bin 2>stderr.bin
     rc=$?
-    out=$(od -An -v -tx1 stdout.bin | tr -d ' \n')
-    err=$(cat stderr.txt)
 }
+run() { run_exe "$exe" "$@"; }
 
 hex_of() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
 
-expect() {  # expect <rc> <exact stdout text>
-    [ "$rc" = "$1" ] || fail "exit code $rc, expected $1; stdout: $(cat stdout.bin)"
-    [ -z "$err" ] || fail "stderr not empty: $err"
-    [ "$out" = "$(hex_of "$2")" ] || fail "stdout differs: got '$(cat -A stdout.bin)', expected '$2'"
+# What the next expect wants, gathered here because command substitution would drop the
+# final line ends.
+want=''
+want_err=''
+L() {  # L <file> [<name>]: the line for file, printed under name, escaped as sha256sum does
+    Lid "$(identifier_of "$1")" "${2-$1}"
+}
+Lid() {  # Lid <identifier> <name>: the same line, for an identifier found already
+    local name=$2 mark='' b='\'
+    if [[ $name == *[$'\\\n\r']* ]]; then
+        mark=$b
+        name=${name//"$b"/"$b$b"}
+        name=${name//$'\n'/"${b}n"}
+        name=${name//$'\r'/"${b}r"}
+    fi
+    want+="$mark$1  $name$EOL"
+}
+E() { want_err+="$program: $1$EOL"; }
+T() { want+="$1"; }
+
+expect() {  # expect <rc> [<more stdout text>]
+    want+=${2-}
+    [ "$rc" = "$1" ] ||
+        fail "exit code $rc, expected $1; stdout: '$(cat -A stdout.bin)', stderr: '$(cat stderr.bin)'"
+    [ "$(od -An -v -tx1 stdout.bin | tr -d ' \n')" = "$(hex_of "$want")" ] ||
+        fail "stdout differs: got '$(cat -A stdout.bin)', expected '$(printf %s "$want" | cat -A)'"
+    [ "$(od -An -v -tx1 stderr.bin | tr -d ' \n')" = "$(hex_of "$want_err")" ] ||
+        fail "stderr differs: got '$(cat -A stderr.bin)', expected '$(printf %s "$want_err" | cat -A)'"
+    want=''
+    want_err=''
+}
+
+# expect_nul <rc> <file>...: lines ended by NUL, names as they are, nothing on stderr.
+expect_nul() {
+    local code=$1 f
+    shift
+    for f; do printf '%s  %s\0' "$(identifier_of "$f")" "$f"; done >want.bin
+    [ "$rc" = "$code" ] || fail "exit code $rc, expected $code; stderr: $(cat stderr.bin)"
+    cmp -s stdout.bin want.bin || fail "stdout differs: got '$(cat -A stdout.bin)'"
+    [ ! -s stderr.bin ] || fail "stderr not empty: $(cat stderr.bin)"
 }
 
 # The identifier from an oracle none of us wrote: the count, little-endian, then sha256sum.
@@ -83,7 +152,7 @@ esac
 
 # With QUILLSUM_TEST_JOBS set (the ThreadSanitizer run sets 4), every run of $exe takes
 # that many workers, whatever the machine has: the cases then drive the pool's threads.
-if [ -n "${QUILLSUM_TEST_JOBS:-}" ] && [[ $exe != *.exe ]]; then
+if [ -n "${QUILLSUM_TEST_JOBS:-}" ] && [ "$program" = quillsum ] && ! on_windows; then
     # Beside the case's folder, so that no walk of it sees it, and named as the program is.
     mkdir -p "$work.jobs"
     jobs_wrapper=$work.jobs/${exe##*/}

@@ -2,73 +2,10 @@
 # End-to-end cases of quillsum: run the built program and compare its exact standard output
 # and standard error bytes and its exit code. Identifiers come from sha256sum and the
 # length, never from our own code. Usage: quillsum.sh <case> <quillsum> [<quillsum_fault>]
-# QUILLMARK_EMULATOR, when set, is put before the executable (Wine or qemu). On Windows,
-# told by the .exe, every line ends in CR LF. Exit 77 marks a case that cannot run here.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-
-case_name=$1
-exe=$2
-fault_exe=${3:-}  # quillsum over the stand-in's fault seam, where there is one
-emulator=${QUILLMARK_EMULATOR:-}
-skip=77
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillsum-e2e.XXXXXX")
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work" "$work.jobs"' EXIT
-cd "$work" || exit 1
-
-on_windows() { [[ $exe == *.exe ]]; }
-if on_windows; then EOL=$'\r\n'; else EOL=$'\n'; fi
-need_posix() { on_windows && { echo "skipped on Windows: $1"; exit $skip; }; }
-skip_because() { echo "skipped $1"; exit $skip; }
-
 # shellcheck source=e2e_lib.sh
-source "$here/e2e_lib.sh"
-
-run() { timeout "${run_timeout:-60}" $emulator "$exe" "$@" >stdout.bin 2>stderr.bin; rc=$?; }
-
-# The expected streams are gathered in $want and $want_err (command substitution would
-# drop their final line ends): L adds an identifier line, E a message, T any text.
-want=''
-want_err=''
-L() {  # L <file> [<name>]: the line for file, printed under name, escaped as sha256sum does
-    Lid "$(identifier_of "$1")" "${2-$1}"
-}
-Lid() {  # Lid <identifier> <name>: the same line, for an identifier found already
-    local name=$2 mark='' b='\'
-    if [[ $name == *[$'\\\n\r']* ]]; then
-        mark=$b
-        name=${name//"$b"/"$b$b"}
-        name=${name//$'\n'/"${b}n"}
-        name=${name//$'\r'/"${b}r"}
-    fi
-    want+="$mark$1  $name$EOL"
-}
-E() { want_err+="quillsum: $1$EOL"; }
-T() { want+="$1"; }
-
-# expect <rc>: exact bytes of both streams against $want and $want_err, and the exit code;
-# then both are emptied for the next run.
-expect() {
-    [ "$rc" = "$1" ] || fail "exit code $rc, expected $1; stderr: $(cat stderr.bin)"
-    [ "$(od -An -v -tx1 stdout.bin | tr -d ' \n')" = "$(hex_of "$want")" ] ||
-        fail "stdout differs: got '$(cat -A stdout.bin)', expected '$(printf %s "$want" | cat -A)'"
-    [ "$(od -An -v -tx1 stderr.bin | tr -d ' \n')" = "$(hex_of "$want_err")" ] ||
-        fail "stderr differs: got '$(cat -A stderr.bin)', expected '$(printf %s "$want_err" | cat -A)'"
-    want=''
-    want_err=''
-}
-
-# expect_nul <rc> <file>...: lines ended by NUL, names as they are, nothing on stderr.
-expect_nul() {
-    local want=$1 f
-    shift
-    for f; do printf '%s  %s\0' "$(identifier_of "$f")" "$f"; done >want.bin
-    [ "$rc" = "$want" ] || fail "exit code $rc, expected $want; stderr: $(cat stderr.bin)"
-    cmp -s stdout.bin want.bin || fail "stdout differs: got '$(cat -A stdout.bin)'"
-    [ ! -s stderr.bin ] || fail "stderr not empty: $(cat stderr.bin)"
-}
-
+source "$here/e2e_lib.sh" quillsum "$@"
 
 abc_id=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD
 
@@ -91,7 +28,7 @@ operands)
     E 'missing: No such file or directory'; E 'dir: Is a directory'
     expect 2
     # Both streams into one file: each message keeps its place among the lines.
-    timeout 60 $emulator "$exe" abc missing empty >stdout.bin 2>&1
+    invoke abc missing empty >stdout.bin 2>&1
     rc=$?
     : >stderr.bin
     L abc; T "quillsum: missing: No such file or directory$EOL"; L empty
@@ -206,7 +143,7 @@ tree_special_entries)
     printf a >&3
     (run T/fifo; exit "$rc") 3>&- &
     reader=$!
-    wait_until 30 "read of T/fifo waiting for its writer" eval 'waits_in_read T/fifo || ! kill -0 $reader 2>/dev/null'
+    wait_until 60 "read of T/fifo waiting for its writer" eval 'waits_in_read T/fifo || ! kill -0 $reader 2>/dev/null'
     printf bc >&3
     exec 3>&-
     wait "$reader"
@@ -465,7 +402,7 @@ options)
         run $args
         [ "$rc" = 0 ] && grep -q '^Usage: quillsum' stdout.bin || fail "$args: $(head -1 stdout.bin)"
     done
-    timeout 60 $emulator "$exe" --help >/dev/full 2>stderr.bin
+    invoke --help >/dev/full 2>stderr.bin
     rc=$?
     : >stdout.bin
     E 'write error'
@@ -484,7 +421,7 @@ options)
 output_refused)
     # A line that could not be written is never a success.
     printf abc >abc
-    timeout 60 $emulator "$exe" abc >/dev/full 2>stderr.bin
+    invoke abc >/dev/full 2>stderr.bin
     rc=$?
     : >stdout.bin
     E 'write error'
@@ -530,12 +467,12 @@ readme_tree_and_duplicates)
     L D/a.txt; on_windows || L 'D/back\slash'
     L D/sub/b.txt; L D/sub/c; L D/sub/lookalike; L D/unique; L D/x/copy
     expect 0
-    timeout 60 $emulator "$exe" -r D 2>stderr.bin | LC_ALL=C sort | uniq -w80 -D >stdout.bin
+    invoke -r D 2>stderr.bin | LC_ALL=C sort | uniq -w80 -D >stdout.bin
     rc=${PIPESTATUS[0]}
     L D/a.txt; L D/sub/b.txt; L D/sub/c; L D/x/copy
     expect 0
     # With -z nothing is escaped, and every name with the same bytes is in its group.
-    timeout 60 $emulator "$exe" -r -z D 2>stderr.bin | LC_ALL=C sort -z |
+    invoke -r -z D 2>stderr.bin | LC_ALL=C sort -z |
         uniq -z -w80 -D >stdout.bin
     rc=${PIPESTATUS[0]}
     if on_windows; then
@@ -556,7 +493,7 @@ readme_find_files0)
     find D -name '*.iso' -print0 >names.bin
     [ "$(tr -cd '\0' <names.bin | wc -c)" = $n ] || fail "find selected: $(tr '\0' '|' <names.bin)"
     find D -name '*.iso' -print0 |
-        timeout 60 $emulator "$exe" --files0-from=- >stdout.bin 2>stderr.bin
+        invoke --files0-from=- >stdout.bin 2>stderr.bin
     rc=$?
     while IFS= read -r -d '' f; do L "$f"; done <names.bin
     expect 0
@@ -654,13 +591,15 @@ progress)
     pane progress:plain "'$exe' -j1 C"
     pane progress:err-file "'$exe' --progress -j1 E missing 2>e.err"
     pane wide:0 "stty cols 0 && '$exe' --progress -j1 '$long_f'"
-    timeout 60 "$exe" --progress -j1 D missing >d.out 2>d.err 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- &
+    # It waits for the script's writes, whose waits may add up to minutes on a busy machine:
+    # its deadline is for a hang only.
+    timeout 600 "$exe" --progress -j1 D missing >d.out 2>d.err 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- &
     files_run=$!
     # 64 KiB, which a pipe holds whole: a write never waits for its reader.
     chunk() { head -c 65536 /dev/zero >&"$1"; }
     for fd in 3 5 6 7 8; do chunk $fd; done
     all_wait() { for f; do waits_in_read "$f" || return 1; done; }
-    wait_until 30 "run of each FIFO waiting for more" all_wait "$long_a" C D E "$long_f"
+    wait_until 60 "run of each FIFO waiting for more" all_wait "$long_a" C D E "$long_f"
     rate='[0-9.]+ (B|KiB|MiB|GiB)/s'
     screen() { tmux capture-pane -t "$1" -p -J | sed 's/ *$//' | grep -v '^$'; }
     line() { screen "$1" | grep -E "$2" | head -1; }
@@ -669,12 +608,12 @@ progress)
     for kib in 64 128 192; do
         [ "$kib" = 64 ] || chunk 3
         seen="^0 files, $kib.0 KiB, $rate  \.\.\.a+\$"
-        wait_until 30 "line of $kib KiB" shows progress:0 "$seen"
+        wait_until 60 "line of $kib KiB" shows progress:0 "$seen"
         [ "$(line progress:0 "$seen" | wc -L)" = 49 ] ||
             fail "not one column short of the pane's 50: '$(line progress:0 "$seen")'"
     done
     seen="^0 files, 64.0 KiB, $rate  \.\.\.f+\$"
-    wait_until 30 "line where the width is unknown" shows wide:0 "$seen"
+    wait_until 60 "line where the width is unknown" shows wide:0 "$seen"
     [ "$(line wide:0 "$seen" | wc -L)" = 79 ] || fail "unknown width: '$(line wide:0 "$seen")'"
     ! screen progress:plain | grep -q 'files, ' || fail "drawn without --progress: $(screen progress:plain)"
     exec 5>&- 6>&- 7>&- 8>&-
@@ -684,7 +623,7 @@ progress)
     [ "$rc" = 2 ] && cmp -s d.err <(printf 'quillsum: missing: No such file or directory\n') &&
         cmp -s d.out <(printf '%s  D\n' "$(identifier_of zeros)") ||
         fail "into files: exit code $rc, '$(cat -A d.out d.err)'"
-    for w in plain err-file; do wait_until 30 "end in $w" eval "screen progress:$w | grep -q '^END-'"; done
+    for w in plain err-file; do wait_until 60 "end in $w" eval "screen progress:$w | grep -q '^END-'"; done
     [ "$(screen progress:plain | grep -B1 '^END-')" = "$(identifier_of zeros)  C"$'\n'"END-0" ] ||
         fail "without --progress: '$(screen progress:plain)'"
     cmp -s e.err <(printf 'quillsum: missing: No such file or directory\n') ||
@@ -692,9 +631,9 @@ progress)
     # The name of the file being read, the first one done.
     exec 3>&-
     chunk 4
-    wait_until 30 "line of the second file" shows progress:0 "^1 files, 256.0 KiB, $rate  \.\.\.b+\$"
+    wait_until 60 "line of the second file" shows progress:0 "^1 files, 256.0 KiB, $rate  \.\.\.b+\$"
     exec 4>&-
-    wait_until 30 "end of the run" eval "screen progress:0 | grep -q '^END-'"
+    wait_until 60 "end of the run" eval "screen progress:0 | grep -q '^END-'"
     [ "$(screen progress:0 | grep -B1 '^END-')" = "quillsum: missing: No such file or directory"$'\n'"END-2" ] ||
         fail "the end of the screen: '$(screen progress:0)'"
     ;;

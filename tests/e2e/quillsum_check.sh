@@ -4,31 +4,17 @@
 # byte for byte, the same standard error once sha256sum's words are changed to ours, and
 # the exit status by our rule (0 matched; 1 the files differ; 2 trouble). sha256sum is the
 # oracle for every message. Usage: quillsum_check.sh <case> <quillsum> [<quillsum_fault>]
-# QUILLMARK_EMULATOR, when set, is put before the executable. On Windows, told by the
-# .exe, quillsum's lines end in CR LF; they are compared without the CR.
+# On Windows quillsum's lines end in CR LF; they are compared without the CR.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-
-case_name=$1
-exe=$2
-fault_exe=${3:-}
-emulator=${QUILLMARK_EMULATOR:-}
-skip=77
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillsum-check.XXXXXX")
-trap 'rm -rf "$work" "$work.jobs"' EXIT
-cd "$work" || exit 1
-
-on_windows() { [[ $exe == *.exe ]]; }
 # shellcheck source=e2e_lib.sh
-source "$here/e2e_lib.sh"
+source "$here/e2e_lib.sh" quillsum "$@"
 export LC_ALL=C.UTF-8  # sha256sum quotes names by the locale's rules
 
-quillsum() { timeout 60 $emulator "$exe" "$@"; }
 strip_cr() { if on_windows; then tr -d '\r'; else cat; fi; }
 # listed <files...>: quillsum's list of the files; a run that failed is no list to check.
 listed() {
-    quillsum -- "$@" >list.raw 2>list.err ||
+    invoke -- "$@" >list.raw 2>list.err ||
         fail "making the list: exit code $?, '$(cat list.err)'"
     strip_cr <list.raw
 }
@@ -66,7 +52,7 @@ differ() {
     sha256sum -c "$@" LIST >s.out 2>s.err </dev/null
     local src=$?
     cp Q LIST
-    quillsum -c "$@" LIST >q.raw 2>q.eraw </dev/null
+    invoke -c "$@" LIST >q.raw 2>q.eraw </dev/null
     local qrc=$?
     strip_cr <q.raw >q.out
     strip_cr <q.eraw >q.err
@@ -74,7 +60,7 @@ differ() {
     cmp -s s.out q.out || fail "$row: stdout differs: sha256sum '$(cat -A s.out)', quillsum '$(cat -A q.out)'"
     cmp -s s.words q.err || fail "$row: stderr differs: sha256sum '$(cat -A s.words)', quillsum '$(cat -A q.err)'"
     [ "$qrc" = "$want" ] ||
-        fail "$row: exit code $qrc, expected $want; without options: $(quillsum -c LIST 2>&1 | tr '\n' '|')"
+        fail "$row: exit code $qrc, expected $want; without options: $(invoke -c LIST 2>&1 | tr '\n' '|')"
     { [ "$src" = 0 ] && [ "$qrc" = 0 ]; } || { [ "$src" != 0 ] && [ "$qrc" != 0 ]; } ||
         fail "$row: sha256sum exit code $src against ours $qrc"
 }
@@ -124,14 +110,14 @@ differential_lines)
     differ lower_case_digits 0 'sed -i "s/^[0-9A-F]*/\L&/" Q'
     differ leading_blanks 0 'both "s/^/ \t/"'
     # A listed "-" is standard input (here empty, as every row's).
-    differ dash_is_standard_input 0 'sha256sum - >>S </dev/null && quillsum - </dev/null | strip_cr >>Q'
+    differ dash_is_standard_input 0 'sha256sum - >>S </dev/null && invoke - </dev/null | strip_cr >>Q'
     if ! on_windows; then
         differ escaped_names 0 'printf n >$'"'"'f/new\nline'"'"' && printf b >"f/back\\slash" &&
             printf nb >$'"'"'f/b\\oth\n'"'"' &&
             sha256sum -- $'"'"'f/new\nline'"'"' "f/back\\slash" $'"'"'f/b\\oth\n'"'"' >>S &&
             listed $'"'"'f/new\nline'"'"' "f/back\\slash" $'"'"'f/b\\oth\n'"'"' >>Q'
         differ escaped_name_missing 1 'printf n >$'"'"'f/new\nline'"'"' &&
-            sha256sum -- $'"'"'f/new\nline'"'"' >>S && quillsum -- $'"'"'f/new\nline'"'"' >>Q &&
+            sha256sum -- $'"'"'f/new\nline'"'"' >>S && invoke -- $'"'"'f/new\nline'"'"' >>Q &&
             rm $'"'"'f/new\nline'"'"''
     fi
     ;;
@@ -146,14 +132,14 @@ differential_lists)
     cp S1 L1 && cp S2 L2
     sha256sum -c L1 L2 >s.out 2>s.err
     cp Q1 L1 && cp Q2 L2
-    quillsum -c L1 L2 >q.raw 2>q.eraw
+    invoke -c L1 L2 >q.raw 2>q.eraw
     rc=$?
     strip_cr <q.raw >q.out && strip_cr <q.eraw >q.err && our_words <s.err >s.words
     cmp -s s.out q.out && cmp -s s.words q.err && [ "$rc" = 1 ] ||
         fail "two lists: '$(cat q.out q.err)' against '$(cat s.out s.words)', exit code $rc"
     # A list on standard input, and one that cannot be opened.
     echo junk | sha256sum -c - nolist >s.out 2>s.err
-    echo junk | quillsum -c - nolist >q.raw 2>q.eraw
+    echo junk | invoke -c - nolist >q.raw 2>q.eraw
     rc=$?
     strip_cr <q.raw >q.out && strip_cr <q.eraw >q.err && our_words <s.err >s.words
     cmp -s s.out q.out && cmp -s s.words q.err && [ "$rc" = 2 ] ||
@@ -163,11 +149,11 @@ differential_lists)
     fresh_files
     sha256sum f/a 'f/x y' f/big >'my list' && echo junk >>'my list'
     cp 'my list' S
-    quillsum f/a 'f/x y' f/big | strip_cr >Q && echo junk >>Q
+    invoke f/a 'f/x y' f/big | strip_cr >Q && echo junk >>Q
     rm 'f/x y'
     sha256sum -c -w 'my list' >s.out 2>&1
     cp Q 'my list'
-    quillsum -c -w 'my list' >q.raw 2>&1
+    invoke -c -w 'my list' >q.raw 2>&1
     rc=$?
     strip_cr <q.raw >q.out && our_words <s.out >s.words
     cmp -s s.words q.out && [ "$rc" = 1 ] ||
@@ -179,13 +165,13 @@ tree)
     printf abc >data/a
     printf keep >data/sub/k
     printf gone >data/old/g
-    quillsum -r data >LIST
+    invoke -r data >LIST
     printf new >data/new
     printf new >data/sub/z-new
     rm data/old/g
     printf abd >data/a
     for tree in data data/; do
-        quillsum -c LIST --tree="$tree" >out.raw 2>err.raw
+        invoke -c LIST --tree="$tree" >out.raw 2>err.raw
         rc=$?
         strip_cr <out.raw >out && strip_cr <err.raw >err
         printf 'data/a: FAILED\ndata/old/g: FAILED open or read\ndata/sub/k: OK\ndata/new: NEW\ndata/sub/z-new: NEW\n' >want
@@ -198,13 +184,13 @@ tree)
         [ "$rc" = 1 ] || fail "--tree=$tree: exit code $rc"
     done
     # A tree with nothing new and everything matching is a success; --status says nothing.
-    quillsum -r data >LIST
-    quillsum -c --status LIST --tree=data >out 2>err
+    invoke -r data >LIST
+    invoke -c --status LIST --tree=data >out 2>err
     rc=$?
     [ "$rc" = 0 ] && [ ! -s out ] && [ ! -s err ] || fail "clean tree: exit code $rc, '$(cat out err)'"
     # One file no list names makes the status 1, every listed file matching.
     printf new >data/newer
-    quillsum -c LIST --tree=data >out.raw 2>err.raw
+    invoke -c LIST --tree=data >out.raw 2>err.raw
     rc=$?
     strip_cr <out.raw | grep -v ': OK$' >out
     strip_cr <err.raw >err
@@ -212,7 +198,7 @@ tree)
         [ "$(cat err)" = "quillsum: WARNING: 1 file in the tree is not listed" ] ||
         fail "one new file: exit code $rc, '$(cat out err)'"
     for tree in missing data/a; do
-        quillsum -c LIST --tree=$tree >out 2>err.raw
+        invoke -c LIST --tree=$tree >out 2>err.raw
         rc=$?
         strip_cr <err.raw >err
         reason='No such file or directory' && [ $tree = missing ] || reason='Not a directory'
@@ -223,8 +209,8 @@ tree)
     on_windows && exit 0
     ln -s ../../outside/o data/sub/link-file && ln -s ../outside data/link-dir
     mkdir outside && printf o >outside/o
-    quillsum -r data >LIST
-    quillsum -c LIST --tree=data -L >out.raw 2>err
+    invoke -r data >LIST
+    invoke -c LIST --tree=data -L >out.raw 2>err
     rc=$?
     printf '%s\n' data/link-dir/o data/sub/link-file >want
     grep -v ': OK$' out.raw | sed 's/: NEW$//' | diff - want >/dev/null && [ "$rc" = 1 ] ||
@@ -237,9 +223,9 @@ zero)
     # A name may end in CR there: it is the name's, not a line's end.
     if on_windows; then odd='d/odd name'; else odd=$'d/new\nline\\' && printf cr >d/$'cr\r'; fi
     printf odd >"$odd"
-    quillsum -r -z d >LIST
+    invoke -r -z d >LIST
     printf x >>d/a
-    quillsum -c -z LIST >out 2>err
+    invoke -c -z LIST >out 2>err
     rc=$?
     printf 'd/a: FAILED\0' >want
     on_windows || printf 'd/cr\r: OK\0' >>want
@@ -252,13 +238,13 @@ list_troubles)
     printf abc >abc
     mkdir folder
     id=$(identifier_of abc)
-    quillsum -c folder >out 2>err.raw
+    invoke -c folder >out 2>err.raw
     rc=$?
     strip_cr <err.raw >err
     [ "$rc" = 2 ] && [ ! -s out ] && [ "$(cat err)" = "quillsum: folder: Is a directory" ] ||
         fail "-c folder: exit code $rc, '$(cat out err)'"
     if ! on_windows; then
-        quillsum -c - <folder >out 2>err
+        invoke -c - <folder >out 2>err
         rc=$?
         [ "$rc" = 2 ] && [ ! -s out ] && [ "$(cat err)" = "quillsum: 'standard input': Is a directory" ] ||
             fail "-c - <folder: exit code $rc, '$(cat out err)'"
@@ -266,7 +252,7 @@ list_troubles)
     # A line past the record limit (256 KiB) is improperly formatted, however well it
     # reads; so is a name holding NUL, which is never cut there and checked as abc.
     { printf '%s  %0300000d\n' "$id" 0 && printf '%s  abc\0x\n' "$id" && printf '%s  abc\n' "$id"; } >LIST
-    quillsum -c -w LIST >out.raw 2>err.raw
+    invoke -c -w LIST >out.raw 2>err.raw
     rc=$?
     strip_cr <out.raw >out && strip_cr <err.raw >err
     printf '%s\n' 'quillsum: LIST: 1: improperly formatted identifier line' \
@@ -312,14 +298,14 @@ jobs)
     # Every -j gives the same bytes on both streams.
     mkdir -p d
     for i in $(seq 1 150); do head -c $((i * 13)) /dev/urandom >"d/f$i"; done
-    quillsum -r d >LIST
+    invoke -r d >LIST
     echo junk >>LIST
     for i in 3 50 77 149; do printf x >>"d/f$i"; done
     rm d/f20 d/f120
-    quillsum -c -j1 LIST >one.out 2>one.err
+    invoke -c -j1 LIST >one.out 2>one.err
     rc1=$?
     for j in 2 5; do
-        quillsum -c -j "$j" LIST >many.out 2>many.err
+        invoke -c -j "$j" LIST >many.out 2>many.err
         rc=$?
         cmp -s one.out many.out && cmp -s one.err many.err && [ "$rc" = "$rc1" ] ||
             fail "-j $j differs from -j1"
@@ -334,7 +320,7 @@ other_system_lists)
     printf '%s  d/sub/a\n' "$(identifier_of d/sub/a)" >lf
     printf '%s  d/sub/a\r\n' "$(identifier_of d/sub/a)" >crlf
     for list in lf crlf; do
-        quillsum -c "$list" >out.raw 2>err
+        invoke -c "$list" >out.raw 2>err
         rc=$?
         strip_cr <out.raw >out
         [ "$rc" = 0 ] && [ "$(cat out)" = "d/sub/a: OK" ] && [ ! -s err ] ||
@@ -350,11 +336,11 @@ readme_check_example)
     printf 'sand and sea' >photos/2024/beach.jpg
     printf 'ridges of sand' >photos/2024/dunes.jpg
     printf 'white' >photos/2025/snow.jpg
-    quillsum -r photos > photos.list
+    invoke -r photos > photos.list
     cp -r photos ../media/backup/
     cd ../media/backup && printf 'ridges of sane' >photos/2024/dunes.jpg &&
         printf 'melt' >photos/2025/thaw.jpg || exit 1
-    quillsum -c ../../home/photos.list --tree=photos >out.raw 2>err.raw
+    invoke -c ../../home/photos.list --tree=photos >out.raw 2>err.raw
     rc=$?
     strip_cr <out.raw >out && strip_cr <err.raw >err
     printf '%s\n' 'photos/2024/beach.jpg: OK' 'photos/2024/dunes.jpg: FAILED' \

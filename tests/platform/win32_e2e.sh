@@ -3,17 +3,14 @@
 # the emulator (Wine) with the real Win32 calls behind it: files held by another process,
 # named pipes, names Windows refuses, CR LF line ends, UTF-8 names.
 # Usage: win32_e2e.sh <case> <quillmark.exe> <hold_file.exe>; QUILLMARK_EMULATOR names the
-# emulator (empty on Windows itself). Compares exact stdout bytes, an empty stderr and the
-# exit code; every line ends in CR LF there, as the C runtime's text mode writes it.
+# emulator (empty on Windows itself).
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-case_name=$1
-exe=$2
+# shellcheck source=../e2e/e2e_lib.sh
+source "$here/../e2e/e2e_lib.sh" quillmark "$1" "$2"
 hold_exe=$3
-emulator=${QUILLMARK_EMULATOR:-}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillmark-win32-e2e.XXXXXX")
 holder_pid=
 cleanup() {
     : >"$work/release" 2>/dev/null
@@ -21,11 +18,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-cd "$work" || exit 1
-
-# shellcheck source=../e2e/e2e_lib.sh
-source "$here/../e2e/e2e_lib.sh"
-run() { run_exe "$exe" "$@"; }
 
 crlf=$'\r\n'
 abc_line=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD
