@@ -22,6 +22,7 @@ enum class Id {
     Warn,
     IgnoreMissing,
     Tree,
+    Cache,
     Help,
     Version,
 };
@@ -48,6 +49,7 @@ constexpr OptionSpec Table[] = {
     {'w', "warn", Id::Warn, false},
     {0, "ignore-missing", Id::IgnoreMissing, false},
     {0, "tree", Id::Tree, true},
+    {0, "cache", Id::Cache, true},
     {0, "help", Id::Help, false},
     {0, "version", Id::Version, false},
 };
@@ -117,6 +119,14 @@ bool Apply(Options& options, Id which, const std::string& value) {
         case Id::Tree:
             options.Checking.HasTree = true;
             options.Checking.Tree = value;
+            break;
+        case Id::Cache:
+            if (value.empty()) {
+                options.Refusal = "invalid cache file name: ''";
+                return false;
+            }
+            options.HasCache = true;
+            options.Cache = value;
             break;
         case Id::Help:
             options.What = Options::Action::Help;
@@ -269,6 +279,9 @@ std::string Conflict(const Options& options) {
     if (options.Check && options.HasFiles0From) {
         return "the --files0-from option cannot be combined with --check";
     }
+    if (options.Check && options.HasCache) {
+        return "the --cache option cannot be combined with --check; a check reads every byte";
+    }
     if (options.Check && options.Recursive) {
         return "the --recursive option cannot be combined with --check; --tree=DIR walks a tree";
     }
@@ -313,6 +326,8 @@ With no FILE, or when FILE is -, read standard input.
                             (as find -print0 writes them); F - is standard input
       --progress          show a progress line on standard error, when it is
                             a terminal
+      --cache=FILE        keep identifiers in FILE between runs, and use one only
+                            for a file that cannot have changed since it was read
   -c, --check             read identifiers from the LISTs and check them
 
 The following options are useful only when verifying identifiers:
