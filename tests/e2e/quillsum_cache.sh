@@ -137,7 +137,10 @@ damaged_cache)
         printf "\\x$(printf %02x $((0x$(od -An -tx1 -j "$1" -N1 ids | tr -d ' ') ^ 0x04)))" |
             dd of=ids bs=1 seek="$1" conv=notrunc status=none
     }
-    for damage in "flip 17" "flip $((size / 2))" "flip $((size - 1))" "truncate -s -1 ids" \
+    # Records of 128 bytes after a header of 16: a flip in an identity, in two digests, in an
+    # identifier's length, in a checksum.
+    for damage in "flip 17" "flip $((16 + 2 * 128 + 80))" "flip $((16 + 5 * 128 + 103))" \
+        "flip $((16 + 4 * 128 + 66))" "flip $((size - 1))" "truncate -s -1 ids" \
         "truncate -s $((size / 3)) ids" "truncate -s 17 ids" "truncate -s 0 ids" \
         "dd if=good of=ids bs=1 skip=40 seek=$((size / 2)) count=100 conv=notrunc status=none" \
         "dd if=/dev/urandom of=ids bs=1 seek=$((size / 3)) count=$((size / 3)) conv=notrunc status=none"; do
