@@ -145,6 +145,28 @@ void CacheProblem(const CX::Options::Options& options, const std::string& proble
     CX::Lines::WriteProblem(stderr, CX::Lines::Printed(options.Cache), problem);
 }
 
+// Runs a mode with the cache when one is named: loaded before the run, saved after it.
+template <class Mode>
+int WithCache(const CX::Options::Options& options, Mode mode) {
+    if (!options.HasCache) {
+        return mode(nullptr);
+    }
+    CX::Cache::Cache cache;
+    CX::Cache::CacheFile cacheFile(options.Cache);
+    std::vector<CX::Cache::Entry> entries;
+    std::string problem;
+    if (!cacheFile.Load(entries, problem)) {
+        CacheProblem(options, problem);
+        return mode(nullptr);
+    }
+    cache.Start(std::move(entries));
+    const int status = mode(&cache);
+    if (!cacheFile.Save(cache, problem)) {
+        CacheProblem(options, problem);
+    }
+    return status;
+}
+
 int Compute(const CX::Options::Options& options, CX::Workers::IReadObserver* observer,
             CX::Cache::Cache* cache) {
     ComputeRun run(options, observer, cache);
@@ -188,27 +210,13 @@ int main(int argc, char** argv) {
     if (options.Check) {
         return CX::Check::RunCheck(options, JobCount(options), progress.Observer());
     }
+    const unsigned jobs = JobCount(options);
     if (options.Duplicates) {
-        return CX::Duplicates::RunDuplicates(options, JobCount(options), progress.Observer());
+        return WithCache(options, [&](CX::Cache::Cache* cache) {
+            return CX::Duplicates::RunDuplicates(options, jobs, progress.Observer(), cache);
+        });
     }
-
-    CX::Cache::Cache cache;
-    CX::Cache::CacheFile cacheFile(options.Cache);
-    bool cached = false;
-    if (options.HasCache) {
-        std::vector<CX::Cache::Entry> entries;
-        std::string problem;
-        cached = cacheFile.Load(entries, problem);
-        if (cached) {
-            cache.Start(std::move(entries));
-        } else {
-            CacheProblem(options, problem);
-        }
-    }
-    const int status = Compute(options, progress.Observer(), cached ? &cache : nullptr);
-    std::string problem;
-    if (cached && !cacheFile.Save(cache, problem)) {
-        CacheProblem(options, problem);
-    }
-    return status;
+    return WithCache(options, [&](CX::Cache::Cache* cache) {
+        return Compute(options, progress.Observer(), cache);
+    });
 }

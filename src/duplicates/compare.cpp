@@ -33,10 +33,12 @@ struct Part {
 class Comparison {
 public:
     Comparison(const FileTable& files, std::vector<Member>& members,
-               CX::Workers::Identifier& identifier, std::uint64_t firstBlock)
+               CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
+               std::uint64_t firstBlock)
         : m_files(files),
           m_members(members),
           m_identifier(identifier),
+          m_known(known),
           m_firstBlock(firstBlock),
           m_parts(members.size()) {}
 
@@ -44,6 +46,9 @@ public:
         OpenAll();
         ReadOnWhereHeadsMeet();
         KeepShared();
+        for (std::size_t at = 0; at < m_members.size(); ++at) {
+            m_members[at].Facts = m_parts[at].Facts;
+        }
     }
 
 private:
@@ -58,6 +63,7 @@ private:
     // The members whose verdict is what, ordered by their records (heads for Begun).
     std::vector<std::size_t> Ordered(Verdict what) const;
 
+    std::int64_t Now() const { return m_known != nullptr ? m_known->Now() : 0; }
     void Fail(std::size_t at, Failure what, DWORD error) {
         m_members[at].What = Verdict::Failed;
         m_members[at].Result.What = what;
@@ -77,6 +83,8 @@ private:
     const FileTable& m_files;
     std::vector<Member>& m_members;
     CX::Workers::Identifier& m_identifier;
+    const CX::Workers::IKnownFiles* m_known;
+    bool m_anyKnown = false;  // a member's identifier came from the known files
     const std::uint64_t m_firstBlock;
     std::vector<Part> m_parts;
     std::unordered_set<CX::IO::FileIdentity, IdentityHash> m_seen;
@@ -89,6 +97,7 @@ void Comparison::OpenAll() {
     std::size_t heldAt = 0;
     for (std::size_t at = 0; at < m_members.size(); ++at) {
         m_members[at].What = Verdict::Unique;
+        m_members[at].ReadFrom = Now();
         auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at));
         if (!Known(*stream, at)) {
             continue;
@@ -103,6 +112,9 @@ void Comparison::OpenAll() {
             held.reset();
         }
         ReadFirst(*stream, at);
+    }
+    if (held && m_anyKnown) {
+        ReadFirst(*held, heldAt);  // the one file left to read may hold a known file's bytes
     }
 }
 
@@ -121,6 +133,12 @@ bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at) {
         m_members[at].What = Verdict::SameFile;
         return false;
     }
+    if (m_known != nullptr && m_known->Known(m_parts[at].Facts, m_members[at].Result.Record)) {
+        m_members[at].What = Verdict::Identified;
+        m_members[at].WasKnown = true;
+        m_anyKnown = true;
+        return false;
+    }
     return true;
 }
 
@@ -134,6 +152,7 @@ void Comparison::ReadFirst(CX::IO::FileInputStream& stream, std::size_t at) {
     }
     if (part.Read.Ended) {
         member.What = Verdict::Identified;
+        member.ReadWhole = true;
         return;
     }
     member.What = Verdict::Begun;
@@ -160,7 +179,7 @@ void Comparison::ReadOnWhereHeadsMeet() {
             ++end;
         }
         for (std::size_t k = i; k < end; ++k) {
-            if (end - i == 1 && !Changed(begun[k])) {
+            if (end - i == 1 && !Changed(begun[k]) && !m_anyKnown) {
                 m_members[begun[k]].What = Verdict::Unique;
             } else {
                 ReadRest(begun[k]);
@@ -173,6 +192,7 @@ void Comparison::ReadOnWhereHeadsMeet() {
 void Comparison::ReadRest(std::size_t at) {
     Member& member = m_members[at];
     Part& part = m_parts[at];
+    const std::int64_t openedAfter = Now();
     CX::IO::FileInputStream stream(Path(at));
     CX::IO::FileFacts facts;
     DWORD error = ERROR_SUCCESS;
@@ -189,6 +209,8 @@ void Comparison::ReadRest(std::size_t at) {
         // Another file under the name now, or this one written since its first block was
         // read: what that block held may be gone, so the file is read anew from its start.
         member.Identity = facts.Identity;
+        member.ReadFrom = openedAfter;
+        part.Facts = facts;
         part.Read.Digest.Reset();
     } else if (!stream.Seek(part.Read.Digest.Count()).IsSuccess()) {
         Fail(at, Failure::Read, GetLastError());
@@ -197,6 +219,7 @@ void Comparison::ReadRest(std::size_t at) {
     const bool read = m_identifier.ReadPart(stream, Path(at), CX::Workers::Identifier::NoLimit,
                                             part.Read, member.Result);
     member.What = read ? Verdict::Identified : Verdict::Failed;
+    member.ReadWhole = read;
 }
 
 void Comparison::KeepShared() {
@@ -218,8 +241,9 @@ void Comparison::KeepShared() {
 }  // namespace
 
 void CompareSize(const FileTable& files, std::vector<Member>& members,
-                 CX::Workers::Identifier& identifier, std::uint64_t firstBlock) {
-    Comparison(files, members, identifier, firstBlock).Run();
+                 CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
+                 std::uint64_t firstBlock) {
+    Comparison(files, members, identifier, known, firstBlock).Run();
 }
 
 }  // namespace CX::Duplicates

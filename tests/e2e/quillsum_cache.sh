@@ -207,6 +207,35 @@ shared_cache)
         [ "$(grep -c . a.out)" = 21 ] && [ "$(grep -c . b.out)" = 21 ] || fail "$order: lines"
     done
     ;;
+duplicates)
+    # Duplicates mode with a cache prints the groups it prints without one: a second run
+    # over an aged tree reads nothing; a new copy among known files, the only unknown file
+    # of their length, is read and grouped with them; a rewritten file is read again.
+    mkdir T
+    head -c 40000 /dev/urandom >T/a && cp T/a T/b && cp T/a T/c
+    head -c 40001 /dev/urandom >T/d
+    printf 'same bytes' >T/e && printf 'same bytes' >T/f
+    aged T
+    groups() { for f in T/a T/b T/c; do L $f; done; T "$EOL"; L T/e; L T/f; }
+    for cache in '' --cache=ids --cache=ids; do
+        run --duplicates T $cache
+        groups
+        expect 0
+    done
+    if [ -n "$fault_exe" ] && ! on_windows; then
+        reads_nothing --duplicates T --cache=ids
+        groups
+        expect 0
+    fi
+    cp T/a T/0
+    run --duplicates T --cache=ids
+    for f in T/0 T/a T/b T/c; do L $f; done; T "$EOL"; L T/e; L T/f
+    expect 0
+    cp T/d T/c
+    run --duplicates T --cache=ids
+    for f in T/0 T/a T/b; do L $f; done; T "$EOL"; L T/c; L T/d; T "$EOL"; L T/e; L T/f
+    expect 0
+    ;;
 jobs)
     # -j does not change what is printed, cold or warm, over files small and large.
     folders=(T T/d1 T/d1/d2)
