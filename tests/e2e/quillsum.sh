@@ -501,6 +501,16 @@ readme_duplicates)
     Lid "$dunes" photos/2024/dunes.jpg; Lid "$dunes" photos/backup/dunes-copy.jpg
     E "5 files compared, 2 groups of duplicates, 2 duplicate files, 26 bytes in copies beyond the first of each group"
     expect 0
+    # The cache's example: the list of the tree, then the same groups from the cache.
+    run -r photos --cache=photos.qsc
+    for f in 2024/beach.jpg 2024/dunes.jpg 2025/snow-link.jpg 2025/snow.jpg backup/beach.jpg \
+        backup/dunes-copy.jpg; do L "photos/$f"; done
+    expect 0
+    run --duplicates photos --cache=photos.qsc
+    Lid "$beach" photos/2024/beach.jpg; Lid "$beach" photos/backup/beach.jpg; T "$EOL"
+    Lid "$dunes" photos/2024/dunes.jpg; Lid "$dunes" photos/backup/dunes-copy.jpg
+    expect 0
+    [ -s photos.qsc ] || fail "no cache written"
     command -v jq >/dev/null || skip_because "no jq (Debian package jq) for the JSON line"
     ;;
 readme_find_files0)
