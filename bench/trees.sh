@@ -2,7 +2,10 @@
 # quillsum on trees and big files beside the tools people use for the same work, in one
 # run on the same cached data: 10,000 small files, 48 files of 8 MiB, one file of 1 GiB,
 # and the peak memory of walking 10,000 and 100,000 empty files; and, for the 1 GiB file, the
-# rate OpenSSL hashes 64 KiB buffers at in memory (openssl speed), the limit of reading it. Every command runs once
+# rate OpenSSL hashes 64 KiB buffers at in memory (openssl speed), the limit of reading it.
+# With --cache: a second run on a warm cache against an uncached run (48 x 8 MiB) and
+# against find printing every file's stat facts (/usr/share of this machine), and a first
+# run, which fills a new cache, against a run without one. Every command runs once
 # per round, the order reversed every other round, and each keeps its best (shortest)
 # wall time; each row is a ratio of two of those, peer / quillsum (or quillmark /
 # quillsum), so that above 1 means quillsum is faster, with the target it must reach.
@@ -86,6 +89,12 @@ run_d_small() { sha256deep -r -j2 "$small"; }
 run_q_big() { "$quillsum" -r "$big"; }
 run_s_big() { sha_tree "$big"; }
 run_q_gib() { "$quillsum" "$gib"; }
+run_qc_big() { "$quillsum" -r "$big" --cache="$dir/big.qsc"; }
+run_qf_big() { rm -f "$dir/first.qsc" && "$quillsum" -r "$big" --cache="$dir/first.qsc"; }
+run_qf_small() { rm -f "$dir/first.qsc" && "$quillsum" -r "$small" --cache="$dir/first.qsc"; }
+share=/usr/share
+run_qc_share() { "$quillsum" -r "$share" --cache="$dir/share.qsc"; }
+run_f_share() { find "$share" -type f -printf '%s %T@ %C@ %i\n'; }
 run_m_gib() { "$quillmark" "$gib"; }
 run_s_gib() { sha256sum "$gib"; }
 # Not a command to time: the seconds 1 GiB takes at the rate openssl speed reports for 64 KiB
@@ -110,7 +119,18 @@ line=$(run_m_gib)
 [ "$(run_s_gib | cut -c1-64)" = "$(tr A-F a-f <<<"${line:16}")" ] ||
     { echo "quillmark and sha256sum disagree on the 1 GiB file"; exit 1; }
 
-order=(q_small s_small r_small d_small q1_small q_big s_big q_gib o_gib m_gib s_gib)
+# A cache keeps a record only of a file whose times are older than the moment its reading
+# began by more than 3 s: the data waits until it is, then fills its caches, and a cached
+# run must print what an uncached run prints.
+newest=$(find "$dir" -printf '%C@\n' | sort -n | tail -1)
+while awk -v t="$newest" -v now="$EPOCHREALTIME" 'BEGIN { exit !(now < t + 4) }'; do sleep 0.2; done
+for k in qc_big qc_share; do run_$k >/dev/null 2>&1 || true; done
+[ "$(run_qc_big)" = "$(run_q_big)" ] || { echo "a cached run differs on the 48 files"; exit 1; }
+[ "$(run_qc_share 2>/dev/null)" = "$("$quillsum" -r "$share" 2>/dev/null)" ] ||
+    { echo "a cached run differs on $share"; exit 1; }
+
+order=(q_small s_small r_small d_small q1_small q_big s_big q_gib o_gib m_gib s_gib qc_big qf_big
+    qf_small qc_share f_share)
 declare -A best=() rss=() rss_max=()
 
 elapsed() {  # elapsed <command...>: wall seconds of one run
@@ -172,6 +192,10 @@ row "10,000 x 1,000 B, -j1 vs sha256sum (xargs)" q1_small s_small 1.0
 row "48 x 8 MiB, -j$j vs sha256sum (xargs)" q_big s_big 1.8
 row "1 GiB file, quillsum vs quillmark" q_gib m_gib 0.98
 row "1 GiB file, quillsum vs openssl speed (memory)" q_gib o_gib 0.90
+row "48 x 8 MiB, warm --cache vs uncached" qc_big q_big 10.0
+row "$share ($(find "$share" -type f | wc -l) files), warm --cache vs find -printf" qc_share f_share 0.667
+row "10,000 x 1,000 B, first --cache run vs none" qf_small q_small 0.909
+row "48 x 8 MiB, first --cache run vs none" qf_big q_big 0.909
 awk -v q="${best[q_gib]}" -v p="${best[s_gib]}" 'BEGIN {
     printf "  %-46s %5.2fx  (no target)                (%.3f s vs %.3f s)\n",
         "1 GiB file, quillsum vs sha256sum", p / q, q, p

@@ -11,7 +11,7 @@ seconds=${2:-20}
 shift $(($# < 2 ? $# : 2))
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(format hex utf8 sha digest list)
+[ ${#targets[@]} -gt 0 ] || targets=(format hex utf8 sha digest list cache)
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillmark-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT

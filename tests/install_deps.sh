@@ -46,6 +46,13 @@ have_cmd lintian || missing+=(lintian)
 have_cmd unzip || missing+=(unzip)
 have_cmd man || missing+=(man-db)
 have_cmd git || missing+=(git)
+# Duplicate finding: jdupes is the oracle of the groups, fdupes and rmlint are peers in
+# bench/duplicates.sh; python3 and jq read the groups and the JSON back.
+have_cmd jdupes || missing+=(jdupes)
+have_cmd fdupes || missing+=(fdupes)
+have_cmd rmlint || missing+=(rmlint)
+have_file /usr/bin/python3 || missing+=(python3)
+have_cmd jq || missing+=(jq)
 
 if [ "${#missing[@]}" -eq 0 ]; then
     exit 0

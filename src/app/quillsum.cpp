@@ -6,7 +6,11 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "cache/cache.h"
+#include "cache/cache_file.h"
 #include "check/check.h"
 #include "duplicates/duplicates.h"
 #include "io/path_query.h"
@@ -25,14 +29,16 @@ using CX::Run::ExitTrouble;
 // One place in compute mode's window: a file or standard input to identify.
 struct ComputeJob : CX::Run::JobBase {
     bool StandardInput = false;
-    std::string OpenPath;  // as opened, when it differs from Name
+    std::string OpenPath;                             // as opened, when it differs from Name
+    const CX::Workers::IKnownFiles* Known = nullptr;  // the cache, with --cache
 
     // On a worker thread.
     void Run(CX::Workers::Identifier& identifier) {
         if (StandardInput) {
             identifier.IdentifyStandardInput(Result);
         } else {
-            identifier.IdentifyPath(OpenPath.empty() ? Name.c_str() : OpenPath.c_str(), Result);
+            identifier.IdentifyPath(OpenPath.empty() ? Name.c_str() : OpenPath.c_str(), Result,
+                                    nullptr, Known);
         }
     }
 };
@@ -49,10 +55,13 @@ unsigned JobCount(const CX::Options::Options& options) {
 // back, in order, on the one thread that submits.
 class ComputeRun final : public CX::Run::RunCore<ComputeJob> {
 public:
-    ComputeRun(const CX::Options::Options& options, CX::Workers::IReadObserver* observer)
+    // cache, when given, outlives the run: the workers look files up in it.
+    ComputeRun(const CX::Options::Options& options, CX::Workers::IReadObserver* observer,
+               CX::Cache::Cache* cache)
         : RunCore(options.Zero, JobCount(options), observer),
           m_options(options),
-          m_walker(options.Dereference) {}
+          m_walker(options.Dereference),
+          m_cache(cache) {}
 
     // One operand: a file, "-" for standard input, or with -r a folder to walk.
     void Operand(const std::string& operand) override {
@@ -88,6 +97,7 @@ private:
         ComputeJob& job = Next();
         job.What = CX::Run::JobBase::Kind::Work;
         job.StandardInput = standardInput;
+        job.Known = m_cache;
         job.Name = name;
         if (openPath == name) {
             job.OpenPath.clear();
@@ -104,6 +114,18 @@ private:
             m_trouble = true;
         } else {
             m_out.Identifier(job.Result.Record, job.Name);
+            Remember(job.Result);
+        }
+    }
+    // What the cache learns from an identified file, here on the one delivering thread.
+    void Remember(const CX::Workers::Outcome& result) {
+        if (m_cache == nullptr || !result.HasFacts) {
+            return;
+        }
+        if (result.WasKnown) {
+            m_cache->Seen(result.Facts);
+        } else {
+            m_cache->Offer(result.Facts, result.Record, result.OpenedAfter);
         }
     }
     // An error whose words are made already.
@@ -114,7 +136,51 @@ private:
 
     const CX::Options::Options& m_options;
     CX::Walk::TreeWalker m_walker;
+    CX::Cache::Cache* m_cache;
 };
+
+// The cache's troubles never change what a run prints or its status: the run goes on
+// without it, and says so once.
+void CacheProblem(const CX::Options::Options& options, const std::string& problem) {
+    CX::Lines::WriteProblem(stderr, CX::Lines::Printed(options.Cache), problem);
+}
+
+// Runs a mode with the cache when one is named: loaded before the run, saved after it.
+template <class Mode>
+int WithCache(const CX::Options::Options& options, Mode mode) {
+    if (!options.HasCache) {
+        return mode(nullptr);
+    }
+    CX::Cache::Cache cache;
+    CX::Cache::CacheFile cacheFile(options.Cache);
+    std::vector<CX::Cache::Entry> entries;
+    std::string problem;
+    if (!cacheFile.Load(entries, problem)) {
+        CacheProblem(options, problem);
+        return mode(nullptr);
+    }
+    cache.Start(std::move(entries));
+    const int status = mode(&cache);
+    if (!cacheFile.Save(cache, problem)) {
+        CacheProblem(options, problem);
+    }
+    return status;
+}
+
+int Compute(const CX::Options::Options& options, CX::Workers::IReadObserver* observer,
+            CX::Cache::Cache* cache) {
+    ComputeRun run(options, observer, cache);
+    if (options.HasFiles0From) {
+        run.OperandsFrom(options.Files0From);
+    } else if (options.Operands.empty()) {
+        run.Operand("-");
+    } else {
+        for (const std::string& operand : options.Operands) {
+            run.Operand(operand);
+        }
+    }
+    return run.Finish();
+}
 
 }  // namespace
 
@@ -144,19 +210,13 @@ int main(int argc, char** argv) {
     if (options.Check) {
         return CX::Check::RunCheck(options, JobCount(options), progress.Observer());
     }
+    const unsigned jobs = JobCount(options);
     if (options.Duplicates) {
-        return CX::Duplicates::RunDuplicates(options, JobCount(options), progress.Observer());
+        return WithCache(options, [&](CX::Cache::Cache* cache) {
+            return CX::Duplicates::RunDuplicates(options, jobs, progress.Observer(), cache);
+        });
     }
-
-    ComputeRun run(options, progress.Observer());
-    if (options.HasFiles0From) {
-        run.OperandsFrom(options.Files0From);
-    } else if (options.Operands.empty()) {
-        run.Operand("-");
-    } else {
-        for (const std::string& operand : options.Operands) {
-            run.Operand(operand);
-        }
-    }
-    return run.Finish();
+    return WithCache(options, [&](CX::Cache::Cache* cache) {
+        return Compute(options, progress.Observer(), cache);
+    });
 }

@@ -33,10 +33,12 @@ struct Part {
 class Comparison {
 public:
     Comparison(const FileTable& files, std::vector<Member>& members,
-               CX::Workers::Identifier& identifier, std::uint64_t firstBlock)
+               CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
+               std::uint64_t firstBlock)
         : m_files(files),
           m_members(members),
           m_identifier(identifier),
+          m_known(known),
           m_firstBlock(firstBlock),
           // A part is kept for each file only where files are longer than a first block:
           // shorter ones are read whole at once, in one part that each reuses.
@@ -48,6 +50,10 @@ public:
         std::unordered_set<CX::IO::FileIdentity, IdentityHash>().swap(m_seen);
         ReadOnWhereHeadsMeet();
         KeepShared();
+        // Facts a read on took anew (see ReadRest); where no part is kept, Known set them.
+        for (std::size_t at = 0; at < m_parts.size(); ++at) {
+            m_members[at].Facts = m_parts[at].Facts;
+        }
     }
 
 private:
@@ -62,6 +68,7 @@ private:
     // The members whose verdict is what, ordered by their records (heads for Begun).
     std::vector<std::size_t> Ordered(Verdict what) const;
 
+    std::int64_t Now() const { return m_known != nullptr ? m_known->Now() : 0; }
     void Fail(std::size_t at, Failure what, DWORD error) {
         m_members[at].What = Verdict::Failed;
         m_members[at].Result.What = what;
@@ -82,6 +89,8 @@ private:
     const FileTable& m_files;
     std::vector<Member>& m_members;
     CX::Workers::Identifier& m_identifier;
+    const CX::Workers::IKnownFiles* m_known;
+    bool m_anyKnown = false;  // a member's identifier came from the known files
     const std::uint64_t m_firstBlock;
     std::vector<Part> m_parts;
     Part m_whole;
@@ -95,6 +104,7 @@ void Comparison::OpenAll() {
     std::size_t heldAt = 0;
     for (std::size_t at = 0; at < m_members.size(); ++at) {
         m_members[at].What = Verdict::Unique;
+        m_members[at].ReadFrom = Now();
         auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at));
         if (!Known(*stream, at)) {
             continue;
@@ -110,6 +120,9 @@ void Comparison::OpenAll() {
         }
         ReadFirst(*stream, at);
     }
+    if (held && m_anyKnown) {
+        ReadFirst(*held, heldAt);  // the one file left to read may hold a known file's bytes
+    }
 }
 
 bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at) {
@@ -123,8 +136,15 @@ bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at) {
         return false;
     }
     m_members[at].Identity = PartOf(at).Facts.Identity;
+    m_members[at].Facts = PartOf(at).Facts;
     if (!m_seen.insert(m_members[at].Identity).second) {
         m_members[at].What = Verdict::SameFile;
+        return false;
+    }
+    if (m_known != nullptr && m_known->Known(m_members[at].Facts, m_members[at].Result.Record)) {
+        m_members[at].What = Verdict::Identified;
+        m_members[at].WasKnown = true;
+        m_anyKnown = true;
         return false;
     }
     return true;
@@ -143,6 +163,7 @@ void Comparison::ReadFirst(CX::IO::FileInputStream& stream, std::size_t at) {
     }
     if (part.Read.Ended) {
         member.What = Verdict::Identified;
+        member.ReadWhole = true;
         return;
     }
     member.What = Verdict::Begun;
@@ -169,7 +190,7 @@ void Comparison::ReadOnWhereHeadsMeet() {
             ++end;
         }
         for (std::size_t k = i; k < end; ++k) {
-            if (end - i == 1 && !Changed(begun[k])) {
+            if (end - i == 1 && !Changed(begun[k]) && !m_anyKnown) {
                 m_members[begun[k]].What = Verdict::Unique;
             } else {
                 ReadRest(begun[k]);
@@ -182,6 +203,7 @@ void Comparison::ReadOnWhereHeadsMeet() {
 void Comparison::ReadRest(std::size_t at) {
     Member& member = m_members[at];
     Part& part = m_parts[at];
+    const std::int64_t openedAfter = Now();
     CX::IO::FileInputStream stream(Path(at));
     CX::IO::FileFacts facts;
     DWORD error = ERROR_SUCCESS;
@@ -198,6 +220,8 @@ void Comparison::ReadRest(std::size_t at) {
         // Another file under the name now, or this one written since its first block was
         // read: what that block held may be gone, so the file is read anew from its start.
         member.Identity = facts.Identity;
+        member.ReadFrom = openedAfter;
+        part.Facts = facts;
         part.Read.Digest.Reset();
     } else if (!stream.Seek(part.Read.Digest.Count()).IsSuccess()) {
         Fail(at, Failure::Read, GetLastError());
@@ -206,6 +230,7 @@ void Comparison::ReadRest(std::size_t at) {
     const bool read = m_identifier.ReadPart(stream, Path(at), CX::Workers::Identifier::NoLimit,
                                             part.Read, member.Result);
     member.What = read ? Verdict::Identified : Verdict::Failed;
+    member.ReadWhole = read;
 }
 
 void Comparison::KeepShared() {
@@ -227,8 +252,9 @@ void Comparison::KeepShared() {
 }  // namespace
 
 void CompareSize(const FileTable& files, std::vector<Member>& members,
-                 CX::Workers::Identifier& identifier, std::uint64_t firstBlock) {
-    Comparison(files, members, identifier, firstBlock).Run();
+                 CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
+                 std::uint64_t firstBlock) {
+    Comparison(files, members, identifier, known, firstBlock).Run();
 }
 
 }  // namespace CX::Duplicates

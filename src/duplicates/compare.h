@@ -24,6 +24,13 @@ struct Member {
     Verdict What = Verdict::Unique;
     CX::Workers::Outcome Result;
     CX::IO::FileIdentity Identity;
+    // With known files (a cache): the facts of the handle whose bytes made Result.Record, the
+    // moment before that handle was opened, and where the record came from: the known files
+    // (nothing read), or the file read whole. A member read in part has neither.
+    CX::IO::FileFacts Facts;
+    std::int64_t ReadFrom = 0;
+    bool WasKnown = false;
+    bool ReadWhole = false;
 };
 
 // Files of one size are compared on their first FirstBlock bytes, and read on only where
@@ -39,16 +46,24 @@ inline constexpr std::uint64_t FirstBlock = 0x4000;
 // it may now equal a file of another size. A member is left Identified when its identifier
 // is another's too, or when the bytes read are not the size the walk saw; every other one
 // is Unique.
+// With known files, a member whose facts tell its identifier is not read; the others of its
+// size are then read to their ends, since any of them may hold the bytes it is known for.
 void CompareSize(const FileTable& files, std::vector<Member>& members,
-                 CX::Workers::Identifier& identifier, std::uint64_t firstBlock = FirstBlock);
+                 CX::Workers::Identifier& identifier,
+                 const CX::Workers::IKnownFiles* known = nullptr,
+                 std::uint64_t firstBlock = FirstBlock);
 
 // One place in duplicates mode's window: the files of one size.
 struct SizeJob : CX::Run::JobBase {
     const FileTable* Files = nullptr;
+    const CX::Workers::IKnownFiles* Known = nullptr;  // the cache, with --cache
     std::vector<Member> Members;
 
-    // On a worker thread: touches the job, and reads the table, which no one changes now.
-    void Run(CX::Workers::Identifier& identifier) { CompareSize(*Files, Members, identifier); }
+    // On a worker thread: touches the job, and reads the table and the known files, which
+    // no one changes now.
+    void Run(CX::Workers::Identifier& identifier) {
+        CompareSize(*Files, Members, identifier, Known);
+    }
 };
 
 }  // namespace CX::Duplicates

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/cache.h"
 #include "duplicates/compare.h"
 #include "duplicates/file_table.h"
 #include "duplicates/groups.h"
@@ -24,9 +25,10 @@ constexpr std::size_t KeptMembers = 256;
 class DuplicatesRun final : public CX::Run::RunCore<SizeJob> {
 public:
     DuplicatesRun(const CX::Options::Options& options, unsigned jobs,
-                  CX::Workers::IReadObserver* observer)
+                  CX::Workers::IReadObserver* observer, CX::Cache::Cache* cache)
         : RunCore(options.Zero, jobs, observer),
           m_options(options),
+          m_cache(cache),
           m_walker(options.Dereference, true) {}
 
     // A folder is walked; any other operand is taken when it is a regular file.
@@ -71,6 +73,7 @@ public:
             SizeJob& job = Next();
             job.What = CX::Run::JobBase::Kind::Work;
             job.Files = &m_files;
+            job.Known = m_cache;
             job.Members.clear();
             const std::uint64_t size = m_files.Size(shared[i]);
             std::size_t end = i;
@@ -79,7 +82,9 @@ public:
             }
             job.Members.reserve(end - i);
             for (; i < end; ++i) {
-                job.Members.push_back(Member{shared[i], Verdict::Unique, {}, {}});
+                Member member;
+                member.File = shared[i];
+                job.Members.push_back(member);
             }
             Submit();
         }
@@ -88,6 +93,7 @@ public:
 private:
     void Delivered(SizeJob& job) override {
         for (const Member& member : job.Members) {
+            Learn(member);
             if (member.What == Verdict::Failed) {
                 Report(std::string(m_files.Name(member.File)),
                        CX::Run::OutcomeWords(member.Result));
@@ -100,6 +106,17 @@ private:
         }
         if (job.Members.capacity() > KeptMembers) {
             std::vector<Member>().swap(job.Members);
+        }
+    }
+    // What the cache learns of a member, here on the one delivering thread.
+    void Learn(const Member& member) {
+        if (m_cache == nullptr) {
+            return;
+        }
+        if (member.WasKnown) {
+            m_cache->Seen(member.Facts);
+        } else if (member.ReadWhole) {
+            m_cache->Offer(member.Facts, member.Result.Record, member.ReadFrom);
         }
     }
     void DeliveredText(SizeJob& job) override {
@@ -118,6 +135,7 @@ private:
     }
 
     const CX::Options::Options& m_options;
+    CX::Cache::Cache* m_cache;
     CX::Walk::TreeWalker m_walker;
     FileTable m_files;
     std::uint64_t m_compared = 0;  // files, each counted once whatever its names
@@ -127,8 +145,8 @@ private:
 }  // namespace
 
 int RunDuplicates(const CX::Options::Options& options, unsigned jobs,
-                  CX::Workers::IReadObserver* observer) {
-    DuplicatesRun run(options, jobs, observer);
+                  CX::Workers::IReadObserver* observer, CX::Cache::Cache* cache) {
+    DuplicatesRun run(options, jobs, observer, cache);
     if (options.HasFiles0From) {
         run.OperandsFrom(options.Files0From);
     }

@@ -44,6 +44,9 @@ public:
     // the stream is not open.
     bool GetFacts(FileFacts& facts, DWORD& error) const;
 
+    // The system calls the open handle a disk file: its size and times follow its bytes.
+    bool IsDiskFile() const { return m_bDiskFile; }
+
     // Why the open failed, as a system error number (ERROR_NO_UNICODE_TRANSLATION when
     // the path could not be converted); ERROR_SUCCESS when it opened.
     DWORD GetOpenError() const { return m_openError; }

@@ -21,6 +21,9 @@ const char* ReasonFor(DWORD error) {
             return "Device or resource busy";
         case ERROR_FILENAME_EXCED_RANGE:
             return "File name too long";
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return "No space left on device";
         case ERROR_INVALID_NAME:
             return "Invalid argument";
         case ERROR_DIRECTORY:

@@ -27,6 +27,7 @@ enum class Id {
     MinSize,
     Json,
     Summary,
+    Cache,
     Help,
     Version,
 };
@@ -57,6 +58,7 @@ constexpr OptionSpec Table[] = {
     {0, "min-size", Id::MinSize, true},
     {0, "json", Id::Json, false},
     {0, "summary", Id::Summary, false},
+    {0, "cache", Id::Cache, true},
     {0, "help", Id::Help, false},
     {0, "version", Id::Version, false},
 };
@@ -175,6 +177,14 @@ bool Apply(Options& options, Id which, const std::string& value) {
             break;
         case Id::Duplicates:
             options.Duplicates = true;
+            break;
+        case Id::Cache:
+            if (value.empty()) {
+                options.Refusal = "invalid cache file name: ''";
+                return false;
+            }
+            options.HasCache = true;
+            options.Cache = value;
             break;
         case Id::Help:
             options.What = Options::Action::Help;
@@ -364,6 +374,9 @@ std::string Conflict(const Options& options) {
     if (options.Check && options.HasFiles0From) {
         return "the --files0-from option cannot be combined with --check";
     }
+    if (options.Check && options.HasCache) {
+        return "the --cache option cannot be combined with --check; a check reads every byte";
+    }
     if (options.Check && options.Recursive) {
         return "the --recursive option cannot be combined with --check; --tree=DIR walks a tree";
     }
@@ -409,6 +422,8 @@ With no FILE, or when FILE is -, read standard input.
                             (as find -print0 writes them); F - is standard input
       --progress          show a progress line on standard error, when it is
                             a terminal
+      --cache=FILE        keep identifiers in FILE between runs, and use one only
+                            for a file that cannot have changed since it was read
   -c, --check             read identifiers from the LISTs and check them
   -D, --duplicates        print the groups of files that hold the same bytes,
                             walking each directory operand

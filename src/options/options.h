@@ -42,6 +42,8 @@ struct Options {
     unsigned Jobs = 0;  // 0: one per processor
     bool HasFiles0From = false;
     std::string Files0From;
+    bool HasCache = false;
+    std::string Cache;  // the cache file of --cache
     std::vector<std::string> Operands;
 };
 

@@ -12,8 +12,10 @@
 //   AdjustSizeOn(1, -10);                    // the next GetFileSizeEx reports size - 10
 //
 // A failing call sets the last error to the chosen number and returns the call's failure
-// value (INVALID_HANDLE_VALUE, FALSE, 0, FILE_TYPE_UNKNOWN or null), without touching the file; a
-// failing HeapAlloc returns null and leaves the last error alone, as the real one does. A failing
+// value (INVALID_HANDLE_VALUE, FALSE, 0, FILE_TYPE_UNKNOWN or null), without touching the file
+// (a failing WriteFile writes nothing, a failing MoveFileExW or DeleteFileW leaves every name
+// as it was, a failing LockFileEx takes no lock and does not wait); a failing HeapAlloc
+// returns null and leaves the last error alone, as the real one does. A failing
 // CloseHandle or HeapFree still releases what it was given, so that a test leaks nothing. A
 // failing FindNextFileW takes no entry and leaves the listing open: the caller still closes
 // it, and may go on listing after it. A reported size is kept within 0 and the largest signed
@@ -26,13 +28,15 @@
 //     <call>    CreateFileW ReadFile SetFilePointerEx GetFileSizeEx CloseHandle
 //               HeapAlloc HeapFree MultiByteToWideChar GetFileType
 //               FindFirstFileExW FindNextFileW GetFileInformationByHandle
-//               GetFileInformationByHandleEx
+//               GetFileInformationByHandleEx WriteFile FlushFileBuffers MoveFileExW
+//               DeleteFileW LockFileEx UnlockFileEx
 //     <n>       the use that the action hits, 1 = the first use in the process
 //     <action>  a decimal error number: the call fails with that error
 //               empty        (ReadFile only) succeeds delivering 0 bytes
 //               size+K size-K (GetFileSizeEx only) reports the true size plus or minus K
 //
 //   e.g. QUILLMARK_FAULTS=ReadFile:2:5,GetFileSizeEx:1:size-10
+//        QUILLMARK_FAULTS=WriteFile:2:112      (the second write finds the disk full)
 //
 // A malformed value is reported on standard error and aborts the process, so that a test
 // never runs silently without the faults it asked for.
@@ -58,8 +62,14 @@ enum class FaultCall : std::uint8_t {
     FindNextFileW,
     GetFileInformationByHandle,
     GetFileInformationByHandleEx,
+    WriteFile,
+    FlushFileBuffers,
+    MoveFileExW,
+    DeleteFileW,
+    LockFileEx,
+    UnlockFileEx,
 };
-inline constexpr int FaultCallCount = 13;
+inline constexpr int FaultCallCount = 19;
 
 enum class FaultAction : std::uint8_t {
     None,

@@ -6,14 +6,50 @@
 // src/platform/ asks which system it is on.
 //
 // What the POSIX stand-in promises (each function's comment in posix/ says more):
-// - CreateFileW opens an existing file for reading only (GENERIC_READ, OPEN_EXISTING; any
-//   other access or disposition fails with ERROR_INVALID_PARAMETER), close-on-exec, by its
-//   UTF-16 path converted to UTF-8 (a lone surrogate becomes U+FFFD). A FIFO without a
-//   writer does not hang it. A directory fails with ERROR_ACCESS_DENIED, the empty path
-//   with ERROR_PATH_NOT_FOUND, a missing file with ERROR_FILE_NOT_FOUND (but
+// - CreateFileW opens an existing file for reading (GENERIC_READ, OPEN_EXISTING),
+//   close-on-exec, by its UTF-16 path converted to UTF-8 (a lone surrogate becomes U+FFFD).
+//   A FIFO without a writer does not hang it. A directory fails with ERROR_ACCESS_DENIED,
+//   the empty path with ERROR_PATH_NOT_FOUND, a missing file with ERROR_FILE_NOT_FOUND (but
 //   ERROR_PATH_NOT_FOUND when a folder on its way is missing), and errno is mapped as
 //   Windows compatibility layers map it.
 //   POSIX has no mandatory share modes, so ERROR_SHARING_VIOLATION never arises.
+// - CreateFileW with GENERIC_WRITE (alone or with GENERIC_READ) also opens for writing:
+//   OPEN_EXISTING; CREATE_NEW (an existing name fails with ERROR_FILE_EXISTS); CREATE_ALWAYS
+//   (an existing file is emptied) and OPEN_ALWAYS (kept), which on success set the last
+//   error to ERROR_ALREADY_EXISTS when the file was there and to ERROR_SUCCESS when it was
+//   made. A new file gets mode 0666 less the umask. Any other access or disposition, or a
+//   creating one without GENERIC_WRITE, fails with ERROR_INVALID_PARAMETER.
+// - WriteFile writes all it is given at the file pointer (write(2) until done, retried on
+//   EINTR), or fails: a full disk (ENOSPC, EDQUOT) with ERROR_DISK_FULL (Windows also
+//   reports ERROR_HANDLE_DISK_FULL in places: a caller takes both for a full disk), a
+//   handle opened for reading only with ERROR_ACCESS_DENIED. The count says what was
+//   written, also on failure. FlushFileBuffers is fsync(2); a handle that may not write
+//   fails with ERROR_ACCESS_DENIED, as on Windows.
+// - MoveFileExW renames (rename(2), atomic on one file system). Without
+//   MOVEFILE_REPLACE_EXISTING an existing target fails with ERROR_ALREADY_EXISTS and is left
+//   alone; with it the target is replaced at once (a directory target: ERROR_ACCESS_DENIED).
+//   MOVEFILE_WRITE_THROUGH returns only once the folders holding both names are flushed
+//   (fsync of each); should that flush fail, the name has moved all the same. Another
+//   volume: ERROR_NOT_SAME_DEVICE. Any other flag or a null target: ERROR_INVALID_PARAMETER.
+//   An open handle keeps reading the file it replaced. Windows (and Wine) refuse to replace
+//   a file that any handle holds open, whatever its sharing (ERROR_ACCESS_DENIED until it is
+//   closed); the stand-in cannot see other handles and replaces it.
+// - DeleteFileW is unlink(2): a directory fails with ERROR_ACCESS_DENIED, a missing name as
+//   CreateFileW tells it. Windows also refuses a read-only file; the stand-in does not.
+// - LockFileEx and UnlockFileEx lock a byte range (OVERLAPPED Offset and OffsetHigh; a
+//   range reaching past the largest signed 64-bit offset runs to the end of all files) with
+//   open-file-description locks, which belong to the handle as Windows locks do: a second
+//   handle conflicts, even in the same process, and closing the handle releases them.
+//   LOCKFILE_EXCLUSIVE_LOCK excludes every other handle, without it others may share (an
+//   exclusive lock needs a handle that may write, a shared one a handle that may read, else
+//   ERROR_ACCESS_DENIED; Windows takes either for both).
+//   Without LOCKFILE_FAIL_IMMEDIATELY it waits; with it a conflict fails with
+//   ERROR_LOCK_VIOLATION. A length of 0, a range starting past that offset, a reserved word
+//   that is not 0 or no OVERLAPPED: ERROR_INVALID_PARAMETER. Where the stand-in is softer:
+//   the locks are advisory (Windows also refuses other handles' reads and writes in a locked
+//   range, so lock a range no one reads, such as one past the data); locking a range again
+//   through the same handle succeeds (Windows refuses an overlap), and unlocking what is
+//   not locked succeeds (Windows: ERROR_NOT_LOCKED).
 // - ReadFile is one read(2) per call, retried on EINTR; TRUE with 0 bytes at the end.
 // - SetFilePointerEx fails with ERROR_NEGATIVE_SEEK for a position below 0 or beyond
 //   the largest signed 64-bit value; a position past the end succeeds.
@@ -63,7 +99,8 @@
 //   with ERROR_INVALID_HANDLE, as Windows fails it for what is no console.
 //   GetConsoleScreenBufferInfo gives the terminal's size (TIOCGWINSZ) as the buffer and
 //   its window; the cursor and attributes are 0.
-// - GetLastError is per thread; the stand-in's calls set it only when they fail.
+// - GetLastError is per thread; the stand-in's calls set it only when they fail, but for
+//   CreateFileW's ERROR_ALREADY_EXISTS and ERROR_SUCCESS above.
 // - HeapAlloc with flags 0 is malloc (null on failure, last error untouched); HeapFree is
 //   free.
 // - MultiByteToWideChar knows CP_UTF8 with flags 0 only (another code page: 87, a flag:
@@ -199,7 +236,17 @@ enum FINDEX_SEARCH_OPS { FindExSearchNameMatch = 0 };
 
 struct SECURITY_ATTRIBUTES;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
-struct OVERLAPPED;
+
+using ULONG_PTR = std::uintptr_t;
+// Windows puts Offset and OffsetHigh in a union with a pointer, which nothing here uses;
+// the layout is the same.
+struct OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    DWORD Offset;
+    DWORD OffsetHigh;
+    HANDLE hEvent;
+};
 using LPOVERLAPPED = OVERLAPPED*;
 
 inline constexpr BOOL TRUE = 1;
@@ -207,10 +254,18 @@ inline constexpr BOOL FALSE = 0;
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
 inline constexpr DWORD GENERIC_READ = 0x80000000u;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
 inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
 inline constexpr DWORD FILE_SHARE_DELETE = 0x4;
+inline constexpr DWORD CREATE_NEW = 1;
+inline constexpr DWORD CREATE_ALWAYS = 2;
 inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD OPEN_ALWAYS = 4;
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+inline constexpr DWORD LOCKFILE_FAIL_IMMEDIATELY = 0x1;
+inline constexpr DWORD LOCKFILE_EXCLUSIVE_LOCK = 0x2;
 inline constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
 inline constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 inline constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
@@ -246,15 +301,21 @@ inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_CRC = 23;
 inline constexpr DWORD ERROR_READ_FAULT = 30;
 inline constexpr DWORD ERROR_GEN_FAILURE = 31;
+inline constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
 inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
 inline constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 inline constexpr DWORD ERROR_LOCK_VIOLATION = 33;
+inline constexpr DWORD ERROR_HANDLE_DISK_FULL = 39;
 inline constexpr DWORD ERROR_NOT_READY = 21;
+inline constexpr DWORD ERROR_FILE_EXISTS = 80;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_BROKEN_PIPE = 109;
+inline constexpr DWORD ERROR_DISK_FULL = 112;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_INVALID_NAME = 123;
 inline constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+inline constexpr DWORD ERROR_NOT_LOCKED = 158;
+inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_DIRECTORY = 267;
 inline constexpr DWORD ERROR_INVALID_FLAGS = 1004;
@@ -269,6 +330,15 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
                       DWORD dwMoveMethod);
 BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+BOOL FlushFileBuffers(HANDLE hFile);
+BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
+BOOL DeleteFileW(LPCWSTR lpFileName);
+BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBytesToLockLow,
+                DWORD nNumberOfBytesToLockHigh, LPOVERLAPPED lpOverlapped);
+BOOL UnlockFileEx(HANDLE hFile, DWORD dwReserved, DWORD nNumberOfBytesToUnlockLow,
+                  DWORD nNumberOfBytesToUnlockHigh, LPOVERLAPPED lpOverlapped);
 BOOL CloseHandle(HANDLE hObject);
 DWORD GetFileType(HANDLE hFile);
 DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer,

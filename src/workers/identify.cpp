@@ -12,8 +12,10 @@ Identifier::Identifier(IReadObserver* observer)
     : m_observer(observer), m_buffer(new std::uint8_t[BlockSize]) {}
 
 void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,
-                              const std::uint64_t* pExpectedLength) {
+                              const std::uint64_t* pExpectedLength, const IKnownFiles* known) {
     outcome.SizeDiffers = false;
+    outcome.HasFacts = false;
+    outcome.WasKnown = false;
     if (!CX::Lines::IsValidUtf8(pPath)) {
         // The path conversion would put U+FFFD in its place and open whatever file that
         // names: never an identifier under a name that is not the file's.
@@ -23,6 +25,10 @@ void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,
     }
     if (IReadObserver* progress = m_observer) {
         progress->Started(pPath);
+    }
+    if (known != nullptr) {
+        // Before the open: a change after this moment gives the file later times.
+        outcome.OpenedAfter = known->Now();
     }
     CX::IO::FileInputStream stream(pPath);
     if (!stream.IsOpen()) {
@@ -48,7 +54,31 @@ void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,
         outcome.SizeDiffers = true;
         return;
     }
+    if (known != nullptr && FromKnown(stream, *known, outcome)) {
+        return;
+    }
     IdentifyStream(stream, outcome);
+}
+
+bool Identifier::FromKnown(const CX::IO::FileInputStream& stream, const IKnownFiles& known,
+                           Outcome& outcome) {
+    // Only a disk file's times follow its bytes: a device or a file of /proc is read.
+    DWORD error = ERROR_SUCCESS;
+    if (!stream.IsDiskFile() || !stream.GetFacts(outcome.Facts, error) ||
+        (outcome.Facts.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;
+    }
+    outcome.HasFacts = true;
+    if (!known.Known(outcome.Facts, outcome.Record)) {
+        return false;
+    }
+    outcome.WasKnown = true;
+    outcome.What = Failure::None;
+    outcome.Error = ERROR_SUCCESS;
+    if (IReadObserver* progress = m_observer) {
+        progress->Finished();
+    }
+    return true;
 }
 
 void Identifier::IdentifyStandardInput(Outcome& outcome) {

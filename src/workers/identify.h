@@ -5,6 +5,8 @@
 
 #include "digest/record_digest.h"
 #include "hash/content_record.h"
+#include "io/file_facts.h"
+#include "io/file_input_stream.h"
 #include "io/input_stream.h"
 #include "platform/win32.h"
 
@@ -24,6 +26,25 @@ struct Outcome {
     // With an expected length: the file's size already differs, and nothing was read.
     bool SizeDiffers = false;
     CX::Hash::ContentRecord Record;
+    // With known files (IKnownFiles): the facts of the disk file that was opened, the
+    // moment taken before it was, and whether Record came from what was known.
+    bool HasFacts = false;
+    bool WasKnown = false;
+    std::int64_t OpenedAfter = 0;
+    CX::IO::FileFacts Facts;
+};
+
+// What a run knows of files from before it (a cache), asked on the worker threads, any
+// number at once: the moment before a file is opened, and, once it is open, whether its
+// facts tell its identifier for certain, so that not a byte of it is read.
+class IKnownFiles {
+public:
+    // In the file times' units: 100 ns since 1601.
+    virtual std::int64_t Now() const = 0;
+    virtual bool Known(const CX::IO::FileFacts& facts, CX::Hash::ContentRecord& record) const = 0;
+
+protected:
+    ~IKnownFiles() = default;
 };
 
 // What a run hears of the reading, on the worker threads (a progress display): each file
@@ -69,9 +90,11 @@ public:
 
     // The file at the NUL-terminated UTF-8 path, links followed. With pExpectedLength, a
     // file whose size already differs is not read at all (SizeDiffers): a long file listed
-    // with the wrong length fails at once.
+    // with the wrong length fails at once. With known, a disk file's facts are taken from
+    // its handle and what known tells stands for its bytes.
     void IdentifyPath(const char* pPath, Outcome& outcome,
-                      const std::uint64_t* pExpectedLength = nullptr);
+                      const std::uint64_t* pExpectedLength = nullptr,
+                      const IKnownFiles* known = nullptr);
     // The process's standard input.
     void IdentifyStandardInput(Outcome& outcome);
 
@@ -84,6 +107,9 @@ public:
                   PartRead& part, Outcome& outcome);
 
 private:
+    // True when known told the identifier of the open stream (outcome holds it).
+    bool FromKnown(const CX::IO::FileInputStream& stream, const IKnownFiles& known,
+                   Outcome& outcome);
     void IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome);
     // Reads into digest until it holds limit bytes or the stream ends (ended); false when a
     // read failed (outcome says).

@@ -40,13 +40,19 @@ protected:
         for (const std::string& name : names) {
             const std::string path = (m_dir / name).string();
             ASSERT_TRUE(m_files.Add(path, path, size));
-            m_members.push_back(
-                Member{static_cast<std::uint32_t>(m_members.size()), Verdict::Unique, {}, {}});
+            m_members.push_back(Member{static_cast<std::uint32_t>(m_members.size()),
+                                       Verdict::Unique,
+                                       {},
+                                       {},
+                                       {},
+                                       0,
+                                       false,
+                                       false});
         }
     }
     void Compare() {
         CX::Workers::Identifier identifier(&m_read);
-        CX::Duplicates::CompareSize(m_files, m_members, identifier, Block);
+        CX::Duplicates::CompareSize(m_files, m_members, identifier, nullptr, Block);
     }
     std::vector<Verdict> Verdicts() const {
         std::vector<Verdict> verdicts;

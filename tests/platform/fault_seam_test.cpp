@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform/fault_seam.h"
@@ -89,6 +90,55 @@ TEST_F(FaultSeam, ListingFailsOnCue) {
     rmdir(szDir);
 }
 
+// Each step of a replace can fail on cue, and a failed step has done nothing: no byte
+// written, no name moved or removed, no lock taken.
+TEST_F(FaultSeam, WritesFailOnCueAndDoNothing) {
+    char szDir[] = "/tmp/quillmark-seam-XXXXXX";
+    ASSERT_NE(mkdtemp(szDir), nullptr);
+    const std::string dir = szDir;
+    const std::u16string from(dir.begin(), dir.end());
+    const std::u16string a = from + u"/a";
+    const std::u16string b = from + u"/b";
+    ASSERT_TRUE(
+        ArmFaultsFromText("WriteFile:2:112,FlushFileBuffers:1:5,MoveFileExW:1:5,"
+                          "DeleteFileW:1:32,LockFileEx:1:33,UnlockFileEx:1:6"));
+    const HANDLE h =
+        CreateFileW(a.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD put = 0;
+    EXPECT_TRUE(WriteFile(h, "abc", 3, &put, nullptr));
+    EXPECT_FALSE(WriteFile(h, "def", 3, &put, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+    EXPECT_FALSE(FlushFileBuffers(h));
+    EXPECT_EQ(GetLastError(), 5u);
+    EXPECT_TRUE(FlushFileBuffers(h));
+    OVERLAPPED range{};
+    EXPECT_FALSE(LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range));
+    EXPECT_EQ(GetLastError(), ERROR_LOCK_VIOLATION);
+    const HANDLE other =
+        CreateFileW(a.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_TRUE(LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                           &range));  // the failed lock took nothing
+    EXPECT_FALSE(UnlockFileEx(other, 0, 1, 0, &range));
+    EXPECT_EQ(GetLastError(), 6u);
+    EXPECT_TRUE(CloseHandle(other));
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(std::filesystem::file_size(dir + "/a"), 3u);
+
+    EXPECT_FALSE(MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), 5u);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/a"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/b"));
+    EXPECT_FALSE(DeleteFileW(a.c_str()));
+    EXPECT_EQ(GetLastError(), 32u);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/a"));
+    EXPECT_TRUE(DeleteFileW(a.c_str()));
+    EXPECT_EQ(UseCount(FaultCall::WriteFile), 2u);  // the failed ones count too
+    EXPECT_EQ(UseCount(FaultCall::MoveFileExW), 1u);
+    EXPECT_EQ(UseCount(FaultCall::LockFileEx), 2u);
+    rmdir(szDir);
+}
+
 TEST_F(FaultSeam, TextArmsEntriesOrNothing) {
     EXPECT_TRUE(ArmFaultsFromText(""));
     EXPECT_TRUE(ArmFaultsFromText("MultiByteToWideChar:2:87,MultiByteToWideChar:3:1004"));
@@ -109,7 +159,7 @@ TEST_F(FaultSeam, TextArmsEntriesOrNothing) {
         "MultiByteToWideChar:1:empty",  // only ReadFile reads nothing
         "ReadFile:1:size+1",            // only GetFileSizeEx reports sizes
         "GetFileSizeEx:1:size*2",
-        "WriteFile:1:5",
+        "SetEndOfFile:1:5",                   // not a hooked call
         "MultiByteToWideChar:1:5,Bogus:1:5",  // nothing armed from a text with any fault
     };
     for (const char* sz : malformed) {

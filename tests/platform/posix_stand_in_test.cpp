@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <thread>
@@ -42,20 +43,28 @@ HANDLE Open(const std::u16string& path) {
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Waits until thread <tid> of this process sleeps in a read of a pipe, or <done> is set (the
-// read is over), so that what follows comes while the read waits. The deadline is for a hang.
-void WaitUntilReading(pid_t tid, const std::atomic<bool>& done) {
+// Waits until thread <tid> of this process sleeps in a kernel function whose name holds one
+// of <places>, or <done> is set (the call is over), so that what follows comes while the
+// call waits. The deadline is for a hang.
+void WaitUntilAsleepIn(pid_t tid, const std::atomic<bool>& done,
+                       std::initializer_list<const char*> places) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done && std::chrono::steady_clock::now() < deadline) {
         std::ifstream wchan("/proc/self/task/" + std::to_string(tid) + "/wchan");
         std::string where;
         std::getline(wchan, where);
-        if (where.find("pipe_read") != std::string::npos ||
-            where.find("pipe_wait") != std::string::npos) {
-            return;
+        for (const char* place : places) {
+            if (where.find(place) != std::string::npos) {
+                return;
+            }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+// A read of a pipe.
+void WaitUntilReading(pid_t tid, const std::atomic<bool>& done) {
+    WaitUntilAsleepIn(tid, done, {"pipe_read", "pipe_wait"});
 }
 
 class StandIn : public ::testing::Test {
@@ -265,6 +274,55 @@ TEST_F(StandIn, ReadInterruptedBySignalGoesOn) {
     late.join();
     sigaction(SIGUSR1, &previous, nullptr);
     close(writer);
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+// A lock that is taken waits for the handle holding it, and goes on once that one unlocks:
+// the waiter is asleep in its lock before the holder lets go.
+TEST_F(StandIn, LockWaitsForTheHolder) {
+    const std::u16string path = Widen(Write("lock", ""));
+    auto open = [&path] {
+        return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 7, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    };
+    const HANDLE holder = open();
+    const HANDLE waiter = open();
+    OVERLAPPED range{};
+    range.Offset = 100;
+    ASSERT_TRUE(LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK, 0, 10, 0, &range));
+    std::atomic<pid_t> waiterId{0};
+    std::atomic<bool> locked{false};
+    std::atomic<bool> released{false};
+    std::thread second([&] {
+        waiterId = gettid();
+        OVERLAPPED overlapping{};
+        overlapping.Offset = 109;  // one byte in common
+        EXPECT_TRUE(LockFileEx(waiter, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &overlapping));
+        EXPECT_TRUE(released);
+        locked = true;
+    });
+    while (waiterId == 0) {
+        std::this_thread::yield();
+    }
+    WaitUntilAsleepIn(waiterId, locked, {"fcntl_setlk", "locks_lock"});
+    EXPECT_FALSE(locked);
+    released = true;
+    EXPECT_TRUE(UnlockFileEx(holder, 0, 10, 0, &range));
+    second.join();
+    EXPECT_TRUE(locked);
+    EXPECT_TRUE(CloseHandle(waiter));
+    EXPECT_TRUE(CloseHandle(holder));
+}
+
+// A write that finds no room fails with Windows' full-disk error and keeps nothing.
+TEST(StandInWrites, NoRoomIsDiskFull) {
+    const HANDLE h =
+        CreateFileW(u"/dev/full", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD put = 9;
+    EXPECT_FALSE(WriteFile(h, "abc", 3, &put, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+    EXPECT_EQ(put, 0u);
     EXPECT_TRUE(CloseHandle(h));
 }
 
@@ -554,7 +612,11 @@ TEST(StandInErrors, ErrnoToWin32Table) {
         {EIO, ERROR_NOT_READY},
         {ENAMETOOLONG, ERROR_FILENAME_EXCED_RANGE},
         {ELOOP, ERROR_CANT_RESOLVE_FILENAME},
-        {EXDEV, ERROR_GEN_FAILURE},  // anything unlisted
+        {ENOSPC, ERROR_DISK_FULL},
+        {EDQUOT, ERROR_DISK_FULL},
+        {EEXIST, ERROR_ALREADY_EXISTS},
+        {EXDEV, ERROR_NOT_SAME_DEVICE},
+        {EDOM, ERROR_GEN_FAILURE},  // anything unlisted
         {0, ERROR_GEN_FAILURE},
     };
     for (const auto& row : table) {

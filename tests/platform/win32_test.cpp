@@ -294,6 +294,27 @@ TEST_F(Win32Files, ListingTellsFoldersFromFiles) {
     EXPECT_EQ(isFolder, expected);
 }
 
+// ---- Replacing a file ------------------------------------------------------------------
+
+// A file that a handle holds open cannot be replaced by a rename, even when the handle
+// shares delete; once it is closed the same rename goes through. Whoever replaces a file
+// that others read (a cache) must expect ERROR_ACCESS_DENIED for a while; the stand-in
+// replaces it at once.
+TEST_F(Win32Files, OpenFileIsNotReplaced) {
+    const std::filesystem::path cache = Write(L"cache", "old");
+    const std::filesystem::path fresh = Write(L"cache.new", "new");
+    const HANDLE reader = CreateFileW(cache.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    EXPECT_FALSE(MoveFileExW(fresh.c_str(), cache.c_str(), flags));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(CloseHandle(reader));
+    EXPECT_TRUE(MoveFileExW(fresh.c_str(), cache.c_str(), flags)) << GetLastError();
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+}
+
 // ---- The long-path retry, seen from the opens it makes ------------------------------------
 
 // Wine opens a path of any length. Most Windows machines do not: without the long-path

@@ -47,6 +47,12 @@ constexpr const char* kCallNames[FaultCallCount] = {
     "FindNextFileW",
     "GetFileInformationByHandle",
     "GetFileInformationByHandleEx",
+    "WriteFile",
+    "FlushFileBuffers",
+    "MoveFileExW",
+    "DeleteFileW",
+    "LockFileEx",
+    "UnlockFileEx",
 };
 
 [[noreturn]] void Abort(const char* szWhat) {

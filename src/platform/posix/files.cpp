@@ -1,5 +1,5 @@
-// File services over POSIX descriptors. A handle is the descriptor plus one, so that no
-// open file is ever null or INVALID_HANDLE_VALUE.
+// File services over POSIX descriptors: opening, reading, seeking and what a handle's file
+// is. A handle is the descriptor plus one (stand_in.h).
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -20,29 +20,14 @@ using CX::Platform::FaultCall;
 using CX::Platform::Detail::AttributesFromMode;
 using CX::Platform::Detail::ErrorFromErrno;
 using CX::Platform::Detail::ErrorFromPathErrno;
+using CX::Platform::Detail::FailWith;
+using CX::Platform::Detail::FdFromHandle;
 using CX::Platform::Detail::FileTime;
 using CX::Platform::Detail::FileTimeFromTimespec;
+using CX::Platform::Detail::HandleFromFd;
 using CX::Platform::Detail::TakeFault;
 
 namespace {
-
-HANDLE HandleFromFd(int fd) {
-    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1);
-}
-
-// The descriptor behind a handle, or -1 for null and INVALID_HANDLE_VALUE.
-int FdFromHandle(HANDLE h) {
-    const auto v = reinterpret_cast<std::intptr_t>(h);
-    if (v <= 0 || v - 1 > INT32_MAX) {
-        return -1;
-    }
-    return static_cast<int>(v - 1);
-}
-
-BOOL FailWith(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
 
 BOOL FailFromErrno() {
     return FailWith(ErrorFromErrno(errno));
@@ -140,26 +125,118 @@ DWORD PosixPathFromWide(LPCWSTR lpName, std::string* pPath) {
 
 }  // namespace CX::Platform::Detail
 
-// Windows: opens an existing file for reading and returns its handle, or
-// INVALID_HANDLE_VALUE with the last error set. The UTF-16 path is handed to POSIX as
-// UTF-8 (a lone surrogate becomes U+FFFD) and used as POSIX reads it: separators,
-// case and trailing dots are not given Windows' meaning. The descriptor is close-on-exec,
-// as a Windows handle is not inherited unless asked for.
-// - Only reading an existing file is provided (GENERIC_READ, OPEN_EXISTING); any other
-//   access or disposition fails with ERROR_INVALID_PARAMETER instead of opening something
-//   else. Share modes are accepted and mean nothing: POSIX has no mandatory sharing, so
-//   ERROR_SHARING_VIOLATION never arises. Security attributes, attribute flags and the
-//   template are ignored, as Windows ignores a template when it opens an existing file;
-//   of the flags only FILE_FLAG_BACKUP_SEMANTICS counts (below).
+namespace {
+
+// The open(2) flags for an access and a disposition the stand-in provides, or -1: reading
+// or writing an existing file, and creating one only for a handle that may write it.
+int OpenFlags(DWORD access, DWORD disposition) {
+    int flags;
+    switch (access) {
+        case GENERIC_READ:
+            flags = O_RDONLY;
+            break;
+        case GENERIC_WRITE:
+            flags = O_WRONLY;
+            break;
+        case GENERIC_READ | GENERIC_WRITE:
+            flags = O_RDWR;
+            break;
+        default:
+            return -1;
+    }
+    if (disposition != OPEN_EXISTING &&
+        ((access & GENERIC_WRITE) == 0 ||
+         (disposition != CREATE_NEW && disposition != CREATE_ALWAYS &&
+          disposition != OPEN_ALWAYS))) {
+        return -1;
+    }
+    return flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+}
+
+int OpenRetried(const std::string& path, int flags) {
+    int fd;
+    do {
+        fd = open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens by disposition; *pExisted tells whether the file was there (CREATE_ALWAYS and
+// OPEN_ALWAYS report it). Making the file exclusively first tells made from found without
+// a race; a file removed between the two tries is tried again, a few times.
+int OpenByDisposition(const std::string& path, int flags, DWORD disposition, bool* pExisted) {
+    *pExisted = disposition == OPEN_EXISTING;
+    if (disposition == OPEN_EXISTING) {
+        return OpenRetried(path, flags);
+    }
+    if (disposition == CREATE_NEW) {
+        return OpenRetried(path, flags | O_CREAT | O_EXCL);
+    }
+    int fd = -1;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        fd = OpenRetried(path, flags | O_CREAT | O_EXCL);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+        fd = OpenRetried(path, flags | (disposition == CREATE_ALWAYS ? O_TRUNC : 0));
+        if (fd >= 0 || errno != ENOENT) {
+            *pExisted = fd >= 0;
+            return fd;
+        }
+    }
+    return fd;
+}
+
+// What a refused open reports: CREATE_NEW on an existing name is ERROR_FILE_EXISTS.
+DWORD OpenError(int errnoValue, const std::string& path) {
+    return errnoValue == EEXIST ? ERROR_FILE_EXISTS : ErrorFromPathErrno(errnoValue, path);
+}
+
+// Refuses what an open found but may not keep (a directory without backup semantics) and
+// makes a descriptor that can wait (a FIFO, a device, a socket) blocking again. O_NONBLOCK
+// only matters there: a regular file or a folder keeps it, which changes nothing and saves
+// two calls on every file of a tree. Returns the error, or ERROR_SUCCESS.
+DWORD CheckOpened(int fd, DWORD flagsAndAttributes) {
+    struct stat st;
+    int flags = 0;
+    if (fstat(fd, &st) != 0 ||
+        (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) &&
+         ((flags = fcntl(fd, F_GETFL)) < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0))) {
+        return ErrorFromErrno(errno);
+    }
+    if (S_ISDIR(st.st_mode) && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// Windows: opens a file and returns its handle, or INVALID_HANDLE_VALUE with the last
+// error set. The UTF-16 path is handed to POSIX as UTF-8 (a lone surrogate becomes
+// U+FFFD) and used as POSIX reads it: separators, case and trailing dots are not given
+// Windows' meaning. The descriptor is close-on-exec, as a Windows handle is not inherited
+// unless asked for.
+// - Access is GENERIC_READ, GENERIC_WRITE or both. OPEN_EXISTING opens what is there;
+//   with GENERIC_WRITE, CREATE_NEW makes a new file (an existing name fails with
+//   ERROR_FILE_EXISTS), CREATE_ALWAYS empties an existing file or makes one, OPEN_ALWAYS
+//   keeps an existing file or makes one. The last two leave ERROR_ALREADY_EXISTS as the
+//   last error when the file was there and ERROR_SUCCESS when it was made, as Windows does.
+//   A new file gets mode 0666 less the umask. Any other access or disposition, or a
+//   creating one without GENERIC_WRITE, fails with ERROR_INVALID_PARAMETER instead of
+//   opening something else. Share modes are accepted and mean nothing: POSIX has no
+//   mandatory sharing, so ERROR_SHARING_VIOLATION never arises. Security attributes,
+//   attribute flags and the template are ignored; of the flags only
+//   FILE_FLAG_BACKUP_SEMANTICS counts (below).
 // - The open does not wait: it is made with O_NONBLOCK, which is then cleared, so that a
 //   FIFO without a writer opens at once (and then reads as empty) instead of hanging.
 // - A directory fails with ERROR_ACCESS_DENIED, as on Windows without backup semantics;
-//   with FILE_FLAG_BACKUP_SEMANTICS it opens, so that GetFileInformationByHandle can tell
-//   which directory it is (reading it fails as read(2) does: EISDIR, ERROR_ACCESS_DENIED).
-//   The empty (or null) path with ERROR_PATH_NOT_FOUND; a missing file with
-//   ERROR_FILE_NOT_FOUND, but ERROR_PATH_NOT_FOUND when a folder on its way is missing;
-//   everything else by ErrorFromErrno (a file used as a directory 3, a path too long
-//   206, ...).
+//   with FILE_FLAG_BACKUP_SEMANTICS it opens for reading, so that GetFileInformationByHandle
+//   can tell which directory it is (reading it fails as read(2) does: EISDIR,
+//   ERROR_ACCESS_DENIED). The empty (or null) path with ERROR_PATH_NOT_FOUND; a missing
+//   file with ERROR_FILE_NOT_FOUND, but ERROR_PATH_NOT_FOUND when a folder on its way is
+//   missing; everything else by ErrorFromErrno (a file used as a directory 3, a path too
+//   long 206, a full disk 112, ...).
 // - A leading \\?\ before an absolute path is dropped: Windows hands such a path on
 //   without parsing it, and POSIX never parses one.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
@@ -171,7 +248,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     if (const auto fault = TakeFault(FaultCall::CreateFileW); fault.Action == FaultAction::Fail) {
         return OpenFailed(static_cast<DWORD>(fault.Value));
     }
-    if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
+    const int flags = OpenFlags(dwDesiredAccess, dwCreationDisposition);
+    if (flags < 0) {
         return OpenFailed(ERROR_INVALID_PARAMETER);
     }
     std::string path;
@@ -179,30 +257,17 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         error != ERROR_SUCCESS) {
         return OpenFailed(error);
     }
-
-    int fd;
-    do {
-        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
+    bool existed = false;
+    const int fd = OpenByDisposition(path, flags, dwCreationDisposition, &existed);
     if (fd < 0) {
-        return OpenFailed(ErrorFromPathErrno(errno, path));
+        return OpenFailed(OpenError(errno, path));
     }
-
-    // O_NONBLOCK only matters where a read can wait (a FIFO, a device, a socket): it is
-    // cleared there. A regular file or a folder keeps it, which changes nothing and saves
-    // two calls on every file of a tree.
-    struct stat st;
-    int flags = 0;
-    if (fstat(fd, &st) != 0 ||
-        (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) &&
-         ((flags = fcntl(fd, F_GETFL)) < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0))) {
-        const DWORD error = ErrorFromErrno(errno);
+    if (const DWORD error = CheckOpened(fd, dwFlagsAndAttributes); error != ERROR_SUCCESS) {
         close(fd);
         return OpenFailed(error);
     }
-    if (S_ISDIR(st.st_mode) && (dwFlagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-        close(fd);
-        return OpenFailed(ERROR_ACCESS_DENIED);
+    if (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS) {
+        SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     }
     return HandleFromFd(fd);
 }

@@ -55,6 +55,13 @@ DWORD ErrorFromErrno(int errnoValue) {
             return ERROR_FILENAME_EXCED_RANGE;
         case ELOOP:
             return ERROR_CANT_RESOLVE_FILENAME;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case EXDEV:
+            return ERROR_NOT_SAME_DEVICE;
         default:
             return ERROR_GEN_FAILURE;
     }

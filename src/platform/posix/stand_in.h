@@ -12,6 +12,27 @@
 
 namespace CX::Platform::Detail {
 
+// A handle is the descriptor plus one, so that no open file is ever null or
+// INVALID_HANDLE_VALUE.
+inline HANDLE HandleFromFd(int fd) {
+    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd) + 1);
+}
+
+// The descriptor behind a handle, or -1 for null and INVALID_HANDLE_VALUE.
+inline int FdFromHandle(HANDLE h) {
+    const auto v = reinterpret_cast<std::intptr_t>(h);
+    if (v <= 0 || v - 1 > INT32_MAX) {
+        return -1;
+    }
+    return static_cast<int>(v - 1);
+}
+
+// A call's failure: the last error set, FALSE returned.
+inline BOOL FailWith(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
 // The Win32 error number that Windows compatibility layers give for an errno value.
 DWORD ErrorFromErrno(int errnoValue);
 

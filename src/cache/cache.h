@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "cache/cache_format.h"
+#include "hash/content_record.h"
+#include "io/file_facts.h"
+#include "workers/identify.h"
+
+namespace CX::Cache {
+
+// The time now, in the file times' units (100 ns since 1601). Tests bring their own.
+class IClock {
+public:
+    virtual std::int64_t Now() const = 0;
+
+protected:
+    ~IClock() = default;
+};
+const IClock& SystemClock();
+
+inline constexpr std::int64_t Second = 10'000'000;
+// How much older than the moment its bytes began to be read a file's times must be before
+// its record is trusted. A change made after that moment gives the file times no earlier
+// than the moment less the file system's step: FAT keeps 2 s, a kernel's coarse clock a few
+// milliseconds, and a file server's clock may stand a little behind ours. Three seconds
+// covers them all; too large costs only a file changed in the last seconds before a run
+// read once more in the next.
+inline constexpr std::int64_t Granularity = 3 * Second;
+// A record whose file no run has found for this long is dropped.
+inline constexpr std::int64_t KeepUnseen = 30 * 24 * 3600 * Second;
+// A record found again has its last-seen moment renewed only when it is this old: a run
+// over an unchanged tree then has nothing to write.
+inline constexpr std::int64_t SeenRenewal = 24 * 3600 * Second;
+
+// The racy rule: entry stands for the bytes of the file these facts describe only when
+// every fact is equal and neither time is within Granularity of the moment the bytes began
+// to be read. A change within that step of the read may have kept every fact.
+bool Trusted(const Entry& entry, const CX::IO::FileFacts& facts);
+// Whether a record of these facts, read from that moment on, may ever be trusted.
+bool SafeToKeep(const CX::IO::FileFacts& facts, std::int64_t readFrom);
+
+struct IdentityHash {
+    std::size_t operator()(const CX::IO::FileIdentity& identity) const;
+};
+
+// The records of one run: those the file held when it started, looked up by any number of
+// threads at once, and what the run learned since, kept apart by the one thread that
+// delivers results (Offer, Seen), so that a lookup never meets a write.
+class Cache final : public CX::Workers::IKnownFiles {
+public:
+    explicit Cache(const IClock& clock = SystemClock()) : m_clock(clock) {}
+
+    // The records the file held as the run starts.
+    void Start(std::vector<Entry> entries);
+
+    // The identifier of the file these facts describe, when a record may stand for it.
+    std::optional<CX::Hash::ContentRecord> Lookup(const CX::IO::FileFacts& facts) const;
+
+    // On the delivering thread: a file read whole from the moment readFrom on, and a file
+    // whose identifier Lookup gave.
+    void Offer(const CX::IO::FileFacts& facts, const CX::Hash::ContentRecord& record,
+               std::int64_t readFrom);
+    void Seen(const CX::IO::FileFacts& facts);
+
+    // Whether the file would change: a new record, a renewed one, or one to drop.
+    bool Changed() const { return !m_fresh.empty() || m_dropsDue; }
+    // The records to write: those the file holds now (another run may have written it
+    // since this one started), with what this run learned, less those unseen too long.
+    std::vector<Entry> Merged(const std::vector<Entry>& onDisk) const;
+
+    std::int64_t Now() const override { return m_clock.Now(); }
+    bool Known(const CX::IO::FileFacts& facts, CX::Hash::ContentRecord& record) const override;
+
+private:
+    const IClock& m_clock;
+    std::vector<Entry> m_loaded;
+    std::unordered_map<CX::IO::FileIdentity, std::size_t, IdentityHash> m_index;
+    std::vector<Entry> m_fresh;
+    bool m_dropsDue = false;
+};
+
+}  // namespace CX::Cache

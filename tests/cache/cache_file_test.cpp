@@ -1,0 +1,152 @@
+// The cache on disk, over the stand-in's fault seam: a file found in the cache is not read,
+// a replace that fails at any step leaves the old file as it was, and a file that is no
+// cache of ours is neither used nor replaced.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "cache/cache.h"
+#include "cache/cache_file.h"
+#include "platform/fault_seam.h"
+#include "support/temp_dir_test.h"
+#include "workers/identify.h"
+
+namespace {
+
+using CX::Platform::FaultCall;
+
+// The system's clock, a minute ahead: files written by the test are old enough to keep.
+class AheadClock final : public CX::Cache::IClock {
+public:
+    std::int64_t Now() const override {
+        return CX::Cache::SystemClock().Now() + 60 * CX::Cache::Second;
+    }
+};
+
+class CacheFileTest : public CX::Testing::TempDirTest {
+protected:
+    void TearDown() override {
+        CX::Platform::ResetFaults();
+        TempDirTest::TearDown();
+    }
+
+    std::string Slurp(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // Identifies path through cache, and tells it what was learned.
+    CX::Workers::Outcome Identify(const std::string& path, CX::Cache::Cache& cache) {
+        CX::Workers::Identifier identifier;
+        CX::Workers::Outcome outcome;
+        identifier.IdentifyPath(path.c_str(), outcome, nullptr, &cache);
+        EXPECT_TRUE(outcome.HasFacts);
+        if (!outcome.WasKnown) {
+            cache.Offer(outcome.Facts, outcome.Record, outcome.OpenedAfter);
+        }
+        return outcome;
+    }
+
+    // A cache file at PATH holding a record of each file.
+    std::string Filled(const std::vector<std::string>& files) {
+        const std::string path = (m_dir / "ids.cache").string();
+        CX::Cache::CacheFile file(path);
+        std::vector<CX::Cache::Entry> entries;
+        std::string problem;
+        EXPECT_TRUE(file.Load(entries, problem)) << problem;
+        CX::Cache::Cache cache(m_clock);
+        for (const std::string& name : files) {
+            Identify(name, cache);
+        }
+        EXPECT_TRUE(file.Save(cache, problem)) << problem;
+        return path;
+    }
+
+    AheadClock m_clock;
+};
+
+TEST_F(CacheFileTest, AFileTheCacheKnowsIsNotRead) {
+    const std::string abc = Write("abc", "abc");
+    const std::string path = Filled({abc});
+    CX::Cache::CacheFile file(path);
+    std::vector<CX::Cache::Entry> entries;
+    std::string problem;
+    ASSERT_TRUE(file.Load(entries, problem)) << problem;
+    ASSERT_EQ(entries.size(), 1u);
+    CX::Cache::Cache cache(m_clock);
+    cache.Start(entries);
+    const std::uint64_t reads = CX::Platform::UseCount(FaultCall::ReadFile);
+    const CX::Workers::Outcome outcome = Identify(abc, cache);
+    EXPECT_TRUE(outcome.WasKnown);
+    EXPECT_EQ(outcome.Record, entries[0].Record);
+    EXPECT_EQ(CX::Platform::UseCount(FaultCall::ReadFile), reads);
+}
+
+TEST_F(CacheFileTest, AJustWrittenFileIsReadAgainAndNotKept) {
+    const std::string abc = Write("abc", "abc");
+    CX::Cache::Cache cache;  // the system's clock: the file's times are this moment's
+    Identify(abc, cache);
+    EXPECT_FALSE(cache.Changed());
+}
+
+TEST_F(CacheFileTest, AReplaceThatFailsAtAnyStepLeavesTheOldFileWhole) {
+    const std::string one = Write("one", "1");
+    const std::string two = Write("two", "22");
+    const std::string path = Filled({one});
+    const std::string before = Slurp(path);
+    for (const FaultCall call : {FaultCall::LockFileEx, FaultCall::WriteFile,
+                                 FaultCall::FlushFileBuffers, FaultCall::MoveFileExW}) {
+        CX::Cache::CacheFile file(path);
+        std::vector<CX::Cache::Entry> entries;
+        std::string problem;
+        ASSERT_TRUE(file.Load(entries, problem));
+        CX::Cache::Cache cache(m_clock);
+        cache.Start(entries);
+        Identify(two, cache);
+        CX::Platform::FailOn(call, 1, ERROR_DISK_FULL);
+        EXPECT_FALSE(file.Save(cache, problem)) << static_cast<int>(call);
+        EXPECT_NE(problem.find("No space left on device"), std::string::npos) << problem;
+        EXPECT_EQ(Slurp(path), before);
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+        CX::Platform::ResetFaults();
+    }
+}
+
+TEST_F(CacheFileTest, TwoRunsThatOverlapLoseNoRecord) {
+    const std::string one = Write("one", "1");
+    const std::string two = Write("two", "22");
+    const std::string path = Filled({});
+    CX::Cache::CacheFile first(path);
+    CX::Cache::CacheFile second(path);
+    std::vector<CX::Cache::Entry> entries;
+    std::string problem;
+    ASSERT_TRUE(first.Load(entries, problem));
+    ASSERT_TRUE(second.Load(entries, problem));
+    CX::Cache::Cache a(m_clock);
+    CX::Cache::Cache b(m_clock);
+    Identify(one, a);
+    Identify(two, b);
+    ASSERT_TRUE(second.Save(b, problem)) << problem;
+    ASSERT_TRUE(first.Save(a, problem)) << problem;
+    ASSERT_TRUE(CX::Cache::CacheFile(path).Load(entries, problem));
+    EXPECT_EQ(entries.size(), 2u);
+}
+
+TEST_F(CacheFileTest, AFileThatIsNoCacheOfOursIsNeitherUsedNorReplaced) {
+    const std::string notes = Write("notes.txt", "a note that happens to be named as a cache");
+    CX::Cache::CacheFile file(notes);
+    std::vector<CX::Cache::Entry> entries;
+    std::string problem;
+    EXPECT_FALSE(file.Load(entries, problem));
+    EXPECT_EQ(problem, "not a quillsum cache; not used, left as it is");
+    CX::Cache::Cache cache(m_clock);
+    Identify(Write("abc", "abc"), cache);
+    EXPECT_TRUE(file.Save(cache, problem));
+    EXPECT_EQ(Slurp(notes), "a note that happens to be named as a cache");
+}
+
+}  // namespace
