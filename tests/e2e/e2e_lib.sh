@@ -125,6 +125,13 @@ wait_until() {
     done
 }
 
+# aged <path>...: waits until every time under the paths is older than a cache's step (3 s)
+# by a margin, so that a run may keep their records.
+aged() {
+    wait_until 30 "times 4 s old" older_than "$(find "$@" -printf '%C@\n%T@\n' | sort -n | tail -1)"
+}
+older_than() { awk -v now="$(date +%s.%N)" -v t="$1" 'BEGIN { exit !(now > t + 4) }'; }
+
 # waits_in_read <fifo>: a process that has the FIFO open for reading only (the writers a
 # script holds are read-write, and so are its subshells' copies) has a thread asleep in a
 # read of a pipe: whatever was written has been taken, and the reader waits for more.

@@ -501,7 +501,9 @@ readme_duplicates)
     Lid "$dunes" photos/2024/dunes.jpg; Lid "$dunes" photos/backup/dunes-copy.jpg
     E "5 files compared, 2 groups of duplicates, 2 duplicate files, 26 bytes in copies beyond the first of each group"
     expect 0
-    # The cache's example: the list of the tree, then the same groups from the cache.
+    # The cache's example: the list of the tree, then the same groups from the cache. A file
+    # changed in the last seconds is never kept, so the photos are let age first.
+    aged photos
     run -r photos --cache=photos.qsc
     for f in 2024/beach.jpg 2024/dunes.jpg 2025/snow-link.jpg 2025/snow.jpg backup/beach.jpg \
         backup/dunes-copy.jpg; do L "photos/$f"; done
@@ -618,7 +620,9 @@ progress)
     mkfifo "$long_a" "$long_b" C D E "$long_f"
     # Opened after tmux started, so that no pane inherits a writer of its own FIFO.
     exec 3<>"$long_a" 4<>"$long_b" 5<>C 6<>D 7<>E 8<>"$long_f"
-    pane() { tmux send-keys -t "$1" "cd '$work' && $2; echo END-\$?" Enter; }
+    # The end marker is typed as "E""ND-": a long command wraps in the pane, and its echo
+    # must never pass for the marker at a line's start.
+    pane() { tmux send-keys -t "$1" "cd '$work' && $2; echo \"E\"\"ND-\$?\"" Enter; }
     pane progress:0 "'$exe' --progress -j1 '$long_a' '$long_b' missing >out 2>/dev/tty"
     pane progress:plain "'$exe' -j1 C"
     pane progress:err-file "'$exe' --progress -j1 E missing 2>e.err"

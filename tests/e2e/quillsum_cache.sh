@@ -8,14 +8,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=e2e_lib.sh
 source "$here/e2e_lib.sh" quillsum "$@"
 
-# aged <path>...: waits until every time under the paths is older than the cache's step (3 s)
-# by a margin, so that a run may keep their records.
-aged() {
-    wait_until 30 "times 4 s old" older_than "$(find "$@" -printf '%C@\n%T@\n' | sort -n | tail -1)"
-}
 # A line's end as $(...) leaves it: the CR of a Windows line stays, the line feed goes.
 CR=${EOL%$'\n'}
-older_than() { awk -v now="$(date +%s.%N)" -v t="$1" 'BEGIN { exit !(now > t + 4) }'; }
 
 # oracle <tree>: the lines of an uncached run over the tree, from sha256sum and the length.
 oracle() {
