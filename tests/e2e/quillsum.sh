@@ -9,13 +9,6 @@ source "$here/e2e_lib.sh" quillsum "$@"
 
 abc_id=0300000000000000BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD
 
-# aged <path>...: waits until every time under the paths is older than the cache's step of
-# 3 s by a margin, so that a run may keep their records.
-aged() {
-    wait_until 30 "times 4 s old" older_than "$(find "$@" -printf '%C@\n%T@\n' | sort -n | tail -1)"
-}
-older_than() { awk -v now="$(date +%s.%N)" -v t="$1" 'BEGIN { exit !(now > t + 4) }'; }
-
 case "$case_name" in
 operands)
     # In the order given, errors in their place, and the run goes on after each.
@@ -673,69 +666,6 @@ progress)
     [ "$(screen progress:0 | grep -B1 '^END-')" = "quillsum: missing: No such file or directory"$'\n'"END-2" ] ||
         fail "the end of the screen: '$(screen progress:0)'"
     ;;
-cache_differential)
-    # A tree changed at random between runs: contents rewritten at their length with their
-    # times put back, renames, hard links, deletions, files replaced by new ones that may
-    # take the old inode. Every cached run, whatever -j, prints what an uncached run prints,
-    # and a cached run over an unchanged tree as well.
-    mkdir -p T/sub
-    for i in $(seq 1 40); do head -c $((RANDOM % 3000)) /dev/urandom >"T/f$i"; done
-    for i in $(seq 1 8); do head -c $((RANDOM % 90000)) /dev/urandom >"T/sub/g$i"; done
-    ln T/f1 T/sub/link1
-    touch -d '2 days ago' stamp
-    compare() {
-        run -r T
-        [ "$rc" = 0 ] || fail "uncached: exit $rc, $(cat stderr.bin)"
-        mv stdout.bin plain.out
-        for j in 1 4 1 3; do
-            run -r -j $j T --cache=ids
-            [ "$rc" = 0 ] && [ ! -s stderr.bin ] && cmp -s plain.out stdout.bin ||
-                fail "round $round, -j $j: exit $rc, $(cat stderr.bin) $(cmp plain.out stdout.bin)"
-        done
-    }
-    for round in 1 2 3 4 5 6; do
-        files=(T/f* T/sub/g*)
-        for _ in 1 2 3 4 5 6; do
-            f=${files[RANDOM % ${#files[@]}]}
-            [ -e "$f" ] || continue
-            case $((RANDOM % 6)) in
-            0) touch -r "$f" t.ref && head -c "$(stat -c %s "$f")" /dev/urandom >"$f.new" &&
-                cat "$f.new" >"$f" && rm "$f.new" && touch -r t.ref "$f" ;;
-            1) touch -r stamp "$f" ;;
-            2) mv "$f" "$f.moved" ;;
-            3) ln "$f" "$f.hard" 2>/dev/null ;;
-            4) rm "$f" ;;
-            5) size=$(stat -c %s "$f") && touch -r "$f" t.ref && rm "$f" &&
-                head -c "$size" /dev/urandom >"$f" && touch -r t.ref "$f" ;;
-            esac
-        done
-        # Every other round the times first grow old enough for the records to be kept.
-        [ $((round % 2)) = 0 ] || aged T
-        compare
-    done
-    [ -s ids ] || fail "no record was ever kept"
-    ;;
-cache_racy)
-    # A file rewritten within the step of its times after its record, at its length and
-    # with its last-write time put back, is read again: its new bytes are printed.
-    printf aaa >f
-    run f --cache=ids
-    L f
-    expect 0
-    touch -r f t.ref
-    printf bbb >f
-    touch -r t.ref f
-    run f --cache=ids
-    L f
-    expect 0
-    # Nothing was kept of a file whose times were that young; once old, it is.
-    [ ! -s ids ] || fail "a racy record was kept: $(od -An -tx1 ids | head -2)"
-    aged f
-    run f --cache=ids
-    L f
-    expect 0
-    [ "$(stat -c %s ids)" = $((16 + 128)) ] || fail "the aged file's record: $(stat -c %s ids) bytes"
-    ;;
 cache_files)
     # A damaged, cut, torn, foreign or newer cache never changes the output or the status;
     # one that is no cache of ours is named once and left as it is.
@@ -777,28 +707,6 @@ cache_files)
     [ "$rc" = 0 ] && cmp -s plain.out stdout.bin &&
         [ "$(tr -d '\r' <stderr.bin)" = "quillsum: ids: cannot read the cache: Is a directory" ] ||
         fail "a folder: exit $rc, '$(cat stderr.bin)'"
-    ;;
-cache_shared)
-    # Two runs on one cache, the first held between its reading of the cache and its
-    # replacing of it while the second runs whole: no record is lost.
-    need_posix "the first run is held on a FIFO"
-    mkdir A B
-    for i in $(seq 1 5); do printf "a$i" >"A/$i"; printf "bb$i" >"B/$i"; done
-    aged A B
-    mkfifo hold
-    exec 3<>hold
-    timeout 60 "$exe" -r A hold --cache=ids >a.out 2>a.err 3>&- &
-    first=$!
-    wait_until 30 "the first run in its read of the FIFO" waits_in_read hold
-    run -r B --cache=ids
-    [ "$rc" = 0 ] && [ "$(stat -c %s ids)" = $((16 + 5 * 128)) ] || fail "second: exit $rc"
-    exec 3>&-
-    wait $first || fail "first: exit $?, $(cat a.err)"
-    [ "$(stat -c %s ids)" = $((16 + 10 * 128)) ] || fail "after both: $(stat -c %s ids) bytes"
-    # Both sets are used: the runs again, on a cache that already knows every file.
-    run -r A B --cache=ids
-    for f in A/* B/*; do L "$f"; done
-    expect 0
     ;;
 *)
     fail "no such case"
