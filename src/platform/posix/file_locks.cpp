@@ -54,6 +54,27 @@ DWORD SetLock(int fd, struct flock* pLock, bool wait) {
     return errno == EBADF ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno);
 }
 
+// What both calls check first, in Windows' order: the fault seam, the handle, then the
+// parameters and the range. False, with the last error set, when the call is to fail.
+bool Prepare(FaultCall call, HANDLE hFile, DWORD reserved, const OVERLAPPED* pOverlapped,
+             DWORD lengthLow, DWORD lengthHigh, bool flagsKnown, int* pFd, struct flock* pLock) {
+    if (const auto fault = TakeFault(call); fault.Action == FaultAction::Fail) {
+        FailWith(static_cast<DWORD>(fault.Value));
+        return false;
+    }
+    *pFd = FdFromHandle(hFile);
+    if (*pFd < 0) {
+        FailWith(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (reserved != 0 || pOverlapped == nullptr || !flagsKnown ||
+        !RangeOf(pOverlapped, lengthLow, lengthHigh, pLock)) {
+        FailWith(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // Windows: locks a byte range of the handle's file: from the OVERLAPPED's Offset and
@@ -72,18 +93,12 @@ DWORD SetLock(int fd, struct flock* pLock, bool wait) {
 // locked again through the same handle is simply locked (Windows refuses an overlap).
 BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBytesToLockLow,
                 DWORD nNumberOfBytesToLockHigh, LPOVERLAPPED lpOverlapped) {
-    if (const auto fault = TakeFault(FaultCall::LockFileEx); fault.Action == FaultAction::Fail) {
-        return FailWith(static_cast<DWORD>(fault.Value));
-    }
-    const int fd = FdFromHandle(hFile);
-    if (fd < 0) {
-        return FailWith(ERROR_INVALID_HANDLE);
-    }
+    int fd = -1;
     struct flock lock;
-    if (dwReserved != 0 || lpOverlapped == nullptr ||
-        (dwFlags & ~(LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) != 0 ||
-        !RangeOf(lpOverlapped, nNumberOfBytesToLockLow, nNumberOfBytesToLockHigh, &lock)) {
-        return FailWith(ERROR_INVALID_PARAMETER);
+    const bool flagsKnown = (dwFlags & ~(LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY)) == 0;
+    if (!Prepare(FaultCall::LockFileEx, hFile, dwReserved, lpOverlapped, nNumberOfBytesToLockLow,
+                 nNumberOfBytesToLockHigh, flagsKnown, &fd, &lock)) {
+        return FALSE;
     }
     lock.l_type = (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) != 0 ? F_WRLCK : F_RDLCK;
     const DWORD error = SetLock(fd, &lock, (dwFlags & LOCKFILE_FAIL_IMMEDIATELY) == 0);
@@ -96,17 +111,11 @@ BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBy
 // handle succeeds (Windows: ERROR_NOT_LOCKED).
 BOOL UnlockFileEx(HANDLE hFile, DWORD dwReserved, DWORD nNumberOfBytesToUnlockLow,
                   DWORD nNumberOfBytesToUnlockHigh, LPOVERLAPPED lpOverlapped) {
-    if (const auto fault = TakeFault(FaultCall::UnlockFileEx); fault.Action == FaultAction::Fail) {
-        return FailWith(static_cast<DWORD>(fault.Value));
-    }
-    const int fd = FdFromHandle(hFile);
-    if (fd < 0) {
-        return FailWith(ERROR_INVALID_HANDLE);
-    }
+    int fd = -1;
     struct flock lock;
-    if (dwReserved != 0 || lpOverlapped == nullptr ||
-        !RangeOf(lpOverlapped, nNumberOfBytesToUnlockLow, nNumberOfBytesToUnlockHigh, &lock)) {
-        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!Prepare(FaultCall::UnlockFileEx, hFile, dwReserved, lpOverlapped,
+                 nNumberOfBytesToUnlockLow, nNumberOfBytesToUnlockHigh, true, &fd, &lock)) {
+        return FALSE;
     }
     lock.l_type = F_UNLCK;
     const DWORD error = SetLock(fd, &lock, false);
