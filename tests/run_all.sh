@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Every test of the project, stage by stage: the native suite under ASan and UBSan, the pool
-# and quillsum's runs under ThreadSanitizer, the Windows build under Wine (and built again
-# elsewhere, for the same bytes), the aarch64 and s390x builds under qemu, the fuzz targets,
-# the release binary under valgrind and on a sparse file past 4 GiB, and the packages as a
-# user gets them. Installs what the machine
+# and quillsum's runs under ThreadSanitizer, the Windows build under Wine, the aarch64 and
+# s390x builds under qemu, the fuzz targets, the release binary under valgrind and on a
+# sparse file past 4 GiB, and the packages as a user gets them (and all built again
+# elsewhere, for the same bytes). Installs what the machine
 # lacks first. Every stage runs even when an earlier one failed; the last line counts them.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -30,7 +30,7 @@ stage() {  # stage <name> <command...>
 native() { cmake --workflow --preset test; }
 # The worker pool's test and quillsum's end-to-end cases, each run with four workers.
 tsan() { cmake --workflow --preset tsan-test; }
-windows() { cmake --workflow --preset mingw-test && tests/reproducible.sh; }
+windows() { cmake --workflow --preset mingw-test; }
 # sha_instructions <objdump> <pattern> <binary> <none|some>: whether the binary holds SHA-256
 # instructions: quillmark runs the engine's portable rounds only, quillsum the processor's
 # where it has them.
@@ -64,7 +64,9 @@ release() {
         tests/valgrind/run.sh build/release/quillmark &&
         bash tests/e2e/e2e.sh huge_sparse_file "$PWD/build/release/quillmark"
 }
-package() { tests/package/check.sh; }
+# After the release stage, whose build the packages and the first tree of the same-bytes
+# check reuse: the second tree is the one build it adds.
+package() { tests/package/check.sh && tests/reproducible.sh; }
 
 stage native native
 stage tsan tsan
