@@ -27,6 +27,9 @@ stage() {  # stage <name> <command...>
     fi
 }
 
+# The test presets run four tests at once on two processors: many end-to-end cases spend
+# their time waiting for files to age past the cache's step, and every test waits for its
+# events, never for a time, so a busy machine changes no verdict (tests/under_load.sh).
 native() { cmake --workflow --preset test; }
 # The worker pool's test and quillsum's end-to-end cases, each run with four workers.
 tsan() { cmake --workflow --preset tsan-test; }
