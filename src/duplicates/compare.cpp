@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <unordered_set>
 
 #include "io/file_input_stream.h"
 
@@ -12,18 +11,63 @@ namespace {
 
 using CX::Workers::Failure;
 
-struct IdentityHash {
-    std::size_t operator()(const CX::IO::FileIdentity& identity) const {
-        return std::hash<std::uint64_t>()(identity.Index ^ (identity.Volume * 0x9E3779B97F4A7C15u) ^
-                                          (identity.IndexHigh << 1));
-    }
-};
-
 bool Before(const CX::Hash::ContentRecord& a, const CX::Hash::ContentRecord& b) {
     return std::memcmp(a.Bytes, b.Bytes, sizeof a.Bytes) < 0;
 }
 
-// What is kept of a member between its reads.
+// The members met so far, by identity: open addressing over their numbers, so that a file
+// costs a few bytes here rather than a node of its own.
+class IdentitySet {
+public:
+    explicit IdentitySet(const std::vector<Member>& members) : m_members(members) {}
+
+    // False when a member met before has at's identity.
+    bool Insert(std::size_t at) {
+        if ((m_count + 1) * 2 > m_slots.size()) {
+            Grow();
+        }
+        std::uint32_t* slot = Find(m_members[at].Identity);
+        if (*slot != 0) {
+            return false;
+        }
+        *slot = static_cast<std::uint32_t>(at + 1);
+        ++m_count;
+        return true;
+    }
+    std::size_t Count() const { return m_count; }
+
+private:
+    static std::size_t Hash(const CX::IO::FileIdentity& identity) {
+        std::uint64_t h = identity.Index * 0x9E3779B97F4A7C15u;
+        h ^= (identity.Volume + (identity.IndexHigh << 1)) * 0xC2B2AE3D27D4EB4Fu;
+        return static_cast<std::size_t>(h ^ (h >> 29));
+    }
+    // The slot that holds identity, or the empty one where it would go.
+    std::uint32_t* Find(const CX::IO::FileIdentity& identity) {
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = Hash(identity) & mask;; i = (i + 1) & mask) {
+            if (m_slots[i] == 0 || m_members[m_slots[i] - 1].Identity == identity) {
+                return &m_slots[i];
+            }
+        }
+    }
+    void Grow() {
+        std::vector<std::uint32_t> old(std::max<std::size_t>(16, 2 * m_slots.size()), 0);
+        old.swap(m_slots);
+        for (const std::uint32_t number : old) {
+            if (number != 0) {
+                *Find(m_members[number - 1].Identity) = number;
+            }
+        }
+    }
+
+    const std::vector<Member>& m_members;
+    std::vector<std::uint32_t> m_slots;  // a member's number + 1; 0 is empty
+    std::size_t m_count = 0;
+};
+
+// What is kept of a file longer than a first block while it is compared: only while its
+// first block is read and the rest is not.
 struct Part {
     CX::Workers::PartRead Read;
     CX::IO::FileFacts Facts;       // of the handle the first block was read from
@@ -34,33 +78,32 @@ class Comparison {
 public:
     Comparison(const FileTable& files, std::vector<Member>& members,
                CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
-               std::uint64_t firstBlock)
+               std::vector<MemberFacts>* facts, std::uint64_t firstBlock)
         : m_files(files),
           m_members(members),
           m_identifier(identifier),
           m_known(known),
+          m_facts(facts),
           m_firstBlock(firstBlock),
-          // A part is kept for each file only where files are longer than a first block:
-          // shorter ones are read whole at once, in one part that each reuses.
-          m_parts(!members.empty() && files.Size(members.front().File) > firstBlock ? members.size()
-                                                                                    : 0) {}
+          // Files no longer than a first block are read whole at once, and keep no part.
+          m_long(!members.empty() && files.Size(members.front().File) > firstBlock),
+          m_parts(m_long ? members.size() : 0) {
+        if (m_facts != nullptr) {
+            m_facts->assign(members.size(), MemberFacts{});
+        }
+    }
 
     void Run() {
         OpenAll();
-        std::unordered_set<CX::IO::FileIdentity, IdentityHash>().swap(m_seen);
         ReadOnWhereHeadsMeet();
         KeepShared();
-        // Facts a read on took anew (see ReadRest); where no part is kept, Known set them.
-        for (std::size_t at = 0; at < m_parts.size(); ++at) {
-            m_members[at].Facts = m_parts[at].Facts;
-        }
     }
 
 private:
     void OpenAll();
-    // Takes the facts of an opened member's handle; false when it is failed or a file met
-    // before.
-    bool Known(CX::IO::FileInputStream& stream, std::size_t at);
+    // Takes what is needed of an opened member's handle; false when it is failed, a file
+    // met before, or known.
+    bool Known(CX::IO::FileInputStream& stream, std::size_t at, IdentitySet& seen);
     void ReadFirst(CX::IO::FileInputStream& stream, std::size_t at);
     void ReadOnWhereHeadsMeet();
     void ReadRest(std::size_t at);
@@ -71,45 +114,60 @@ private:
     std::int64_t Now() const { return m_known != nullptr ? m_known->Now() : 0; }
     void Fail(std::size_t at, Failure what, DWORD error) {
         m_members[at].What = Verdict::Failed;
-        m_members[at].Result.What = what;
-        m_members[at].Result.Error = error;
+        m_members[at].Failure = what;
+        m_members[at].Error = error;
+        if (m_long) {
+            m_parts[at].reset();
+        }
+    }
+    // Where the reading of at ended, in the member.
+    void Ended(std::size_t at, bool read) {
+        Member& member = m_members[at];
+        member.What = read ? Verdict::Identified : Verdict::Failed;
+        member.ReadWhole = read;
+        member.Failure = m_outcome.What;
+        member.Error = m_outcome.Error;
+        member.Record = m_outcome.Record;
     }
     // The open handle's size is not the one the walk saw: the file has changed, and what it
     // holds now may equal a file of another size, so it is read whatever its first block.
     bool Changed(std::size_t at) const {
-        return m_parts[at].Facts.Size != m_files.Size(m_members[at].File);
+        return m_parts[at]->Facts.Size != m_files.Size(m_members[at].File);
     }
-    Part& PartOf(std::size_t at) { return m_parts.empty() ? m_whole : m_parts[at]; }
     const char* Path(std::size_t at) const { return m_files.OpenPath(m_members[at].File); }
     const CX::Hash::ContentRecord& Key(std::size_t at) const {
-        return m_members[at].What == Verdict::Begun ? m_parts[at].Head
-                                                    : m_members[at].Result.Record;
+        return m_members[at].What == Verdict::Begun ? m_parts[at]->Head : m_members[at].Record;
     }
 
     const FileTable& m_files;
     std::vector<Member>& m_members;
     CX::Workers::Identifier& m_identifier;
     const CX::Workers::IKnownFiles* m_known;
+    std::vector<MemberFacts>* m_facts;
     bool m_anyKnown = false;  // a member's identifier came from the known files
     const std::uint64_t m_firstBlock;
-    std::vector<Part> m_parts;
-    Part m_whole;
-    std::unordered_set<CX::IO::FileIdentity, IdentityHash> m_seen;
+    const bool m_long;
+    std::vector<std::unique_ptr<Part>> m_parts;  // with m_long, one a member while Begun
+    CX::Workers::PartRead m_whole;               // a short file's read, reused
+    CX::Workers::Outcome m_outcome;              // a read's outcome, reused
 };
 
 void Comparison::OpenAll() {
+    IdentitySet seen(m_members);
     // The first file met stays open, unread, until a second one is known: a size held by
     // one file under several names costs no read.
     std::unique_ptr<CX::IO::FileInputStream> held;
     std::size_t heldAt = 0;
     for (std::size_t at = 0; at < m_members.size(); ++at) {
         m_members[at].What = Verdict::Unique;
-        m_members[at].ReadFrom = Now();
+        if (m_facts != nullptr) {
+            (*m_facts)[at].ReadFrom = Now();
+        }
         auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at));
-        if (!Known(*stream, at)) {
+        if (!Known(*stream, at, seen)) {
             continue;
         }
-        if (m_seen.size() == 1) {
+        if (seen.Count() == 1) {
             held = std::move(stream);
             heldAt = at;
             continue;
@@ -125,48 +183,76 @@ void Comparison::OpenAll() {
     }
 }
 
-bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at) {
+bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at, IdentitySet& seen) {
     if (!stream.IsOpen()) {
         Fail(at, Failure::Open, stream.GetOpenError());
         return false;
     }
+    Member& member = m_members[at];
+    MemberFacts* facts = nullptr;
+    if (m_facts != nullptr && stream.IsDiskFile()) {
+        facts = &(*m_facts)[at];
+    }
+    if (m_long) {
+        m_parts[at] = std::make_unique<Part>();
+    }
     DWORD error = ERROR_SUCCESS;
-    if (!stream.GetFacts(PartOf(at).Facts, error)) {
+    bool told;
+    if (m_long || facts != nullptr) {
+        CX::IO::FileFacts& taken = m_long ? m_parts[at]->Facts : facts->Facts;
+        told = stream.GetFacts(taken, error);
+        member.Identity = taken.Identity;
+        if (facts != nullptr) {
+            facts->Facts = taken;
+            facts->Has = told;
+        }
+    } else {
+        told = stream.GetIdentity(member.Identity, error);
+    }
+    if (!told) {
         Fail(at, Failure::Read, error);
         return false;
     }
-    m_members[at].Identity = PartOf(at).Facts.Identity;
-    m_members[at].Facts = PartOf(at).Facts;
-    if (!m_seen.insert(m_members[at].Identity).second) {
-        m_members[at].What = Verdict::SameFile;
+    if (!seen.Insert(at)) {
+        member.What = Verdict::SameFile;
+        if (m_long) {
+            m_parts[at].reset();
+        }
         return false;
     }
-    if (m_known != nullptr && m_known->Known(m_members[at].Facts, m_members[at].Result.Record)) {
-        m_members[at].What = Verdict::Identified;
-        m_members[at].WasKnown = true;
+    if (facts != nullptr && m_known->Known(facts->Facts, member.Record)) {
+        member.What = Verdict::Identified;
+        member.WasKnown = true;
         m_anyKnown = true;
+        if (m_long) {
+            m_parts[at].reset();
+        }
         return false;
     }
     return true;
 }
 
 void Comparison::ReadFirst(CX::IO::FileInputStream& stream, std::size_t at) {
-    Part& part = PartOf(at);
-    Member& member = m_members[at];
-    part.Read.Digest.Reset();
-    // Where no part is kept, a file that has grown past its first block since the walk
-    // is read on at once: it is read whole whatever its first block (see Changed).
-    const std::uint64_t limit = m_parts.empty() ? CX::Workers::Identifier::NoLimit : m_firstBlock;
-    if (!m_identifier.ReadPart(stream, Path(at), limit, part.Read, member.Result)) {
-        member.What = Verdict::Failed;
+    if (!m_long) {
+        // A file that has grown past its first block since the walk is read on at once: it
+        // is read whole whatever its first block (see Changed).
+        m_whole.Digest.Reset();
+        Ended(at, m_identifier.ReadPart(stream, Path(at), CX::Workers::Identifier::NoLimit, m_whole,
+                                        m_outcome));
+        return;
+    }
+    Part& part = *m_parts[at];
+    if (!m_identifier.ReadPart(stream, Path(at), m_firstBlock, part.Read, m_outcome)) {
+        Ended(at, false);
+        m_parts[at].reset();
         return;
     }
     if (part.Read.Ended) {
-        member.What = Verdict::Identified;
-        member.ReadWhole = true;
+        Ended(at, true);
+        m_parts[at].reset();
         return;
     }
-    member.What = Verdict::Begun;
+    m_members[at].What = Verdict::Begun;
     part.Read.Digest.Final(part.Head);
 }
 
@@ -195,14 +281,14 @@ void Comparison::ReadOnWhereHeadsMeet() {
             } else {
                 ReadRest(begun[k]);
             }
+            m_parts[begun[k]].reset();
         }
         i = end;
     }
 }
 
 void Comparison::ReadRest(std::size_t at) {
-    Member& member = m_members[at];
-    Part& part = m_parts[at];
+    Part& part = *m_parts[at];
     const std::int64_t openedAfter = Now();
     CX::IO::FileInputStream stream(Path(at));
     CX::IO::FileFacts facts;
@@ -219,18 +305,21 @@ void Comparison::ReadRest(std::size_t at) {
         facts.Change != part.Facts.Change) {
         // Another file under the name now, or this one written since its first block was
         // read: what that block held may be gone, so the file is read anew from its start.
-        member.Identity = facts.Identity;
-        member.ReadFrom = openedAfter;
+        m_members[at].Identity = facts.Identity;
         part.Facts = facts;
         part.Read.Digest.Reset();
+        if (m_facts != nullptr) {
+            MemberFacts& kept = (*m_facts)[at];
+            kept.Has = stream.IsDiskFile();
+            kept.Facts = facts;
+            kept.ReadFrom = openedAfter;
+        }
     } else if (!stream.Seek(part.Read.Digest.Count()).IsSuccess()) {
         Fail(at, Failure::Read, GetLastError());
         return;
     }
-    const bool read = m_identifier.ReadPart(stream, Path(at), CX::Workers::Identifier::NoLimit,
-                                            part.Read, member.Result);
-    member.What = read ? Verdict::Identified : Verdict::Failed;
-    member.ReadWhole = read;
+    Ended(at, m_identifier.ReadPart(stream, Path(at), CX::Workers::Identifier::NoLimit, part.Read,
+                                    m_outcome));
 }
 
 void Comparison::KeepShared() {
@@ -242,7 +331,7 @@ void Comparison::KeepShared() {
             ++end;
         }
         Member& member = m_members[identified[i]];
-        if (end - i == 1 && member.Result.Record.Length() == size) {
+        if (end - i == 1 && member.Record.Length() == size) {
             member.What = Verdict::Unique;
         }
         i = end;
@@ -253,8 +342,9 @@ void Comparison::KeepShared() {
 
 void CompareSize(const FileTable& files, std::vector<Member>& members,
                  CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
-                 std::uint64_t firstBlock) {
-    Comparison(files, members, identifier, known, firstBlock).Run();
+                 std::vector<MemberFacts>* facts, std::uint64_t firstBlock) {
+    Comparison(files, members, identifier, known, known != nullptr ? facts : nullptr, firstBlock)
+        .Run();
 }
 
 }  // namespace CX::Duplicates

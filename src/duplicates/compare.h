@@ -19,18 +19,26 @@ enum class Verdict : std::uint8_t {
     Identified,  // read to its end (Result.Record), and some other file may hold its bytes
 };
 
+// A file of the size as compared. Every file of a shared size has one at once, so it holds
+// only what the groups and the messages need: 80 bytes.
 struct Member {
     FileTable::Number File = 0;
     Verdict What = Verdict::Unique;
-    CX::Workers::Outcome Result;
-    CX::IO::FileIdentity Identity;
-    // With known files (a cache): the facts of the handle whose bytes made Result.Record, the
-    // moment before that handle was opened, and where the record came from: the known files
-    // (nothing read), or the file read whole. A member read in part has neither.
+    CX::Workers::Failure Failure = CX::Workers::Failure::None;  // with Failed: what failed
+    bool WasKnown = false;           // Record came from the known files: nothing was read
+    bool ReadWhole = false;          // Record is of the file read whole, from its first byte
+    DWORD Error = ERROR_SUCCESS;     // with Failed: the system's word for it
+    CX::Hash::ContentRecord Record;  // with Identified
+    CX::IO::FileIdentity Identity;   // of the handle that was read
+};
+
+// With known files (a cache), what they learn of a member besides: the facts of the disk
+// file whose bytes made its record (or told it), and the moment before that handle was
+// opened. Kept apart from the members, so that a run without a cache never holds them.
+struct MemberFacts {
+    bool Has = false;  // a disk file's facts were taken
     CX::IO::FileFacts Facts;
     std::int64_t ReadFrom = 0;
-    bool WasKnown = false;
-    bool ReadWhole = false;
 };
 
 // Files of one size are compared on their first FirstBlock bytes, and read on only where
@@ -46,23 +54,28 @@ inline constexpr std::uint64_t FirstBlock = 0x4000;
 // it may now equal a file of another size. A member is left Identified when its identifier
 // is another's too, or when the bytes read are not the size the walk saw; every other one
 // is Unique.
+// A file is known by its identity alone (one system call) unless its facts are needed: a
+// file longer than a first block keeps them, to tell whether it changed before it is read
+// on, and with known files every disk file's facts are asked.
 // With known files, a member whose facts tell its identifier is not read; the others of its
 // size are then read to their ends, since any of them may hold the bytes it is known for.
+// facts, needed with known files, gets one entry a member.
 void CompareSize(const FileTable& files, std::vector<Member>& members,
                  CX::Workers::Identifier& identifier,
                  const CX::Workers::IKnownFiles* known = nullptr,
-                 std::uint64_t firstBlock = FirstBlock);
+                 std::vector<MemberFacts>* facts = nullptr, std::uint64_t firstBlock = FirstBlock);
 
 // One place in duplicates mode's window: the files of one size.
 struct SizeJob : CX::Run::JobBase {
     const FileTable* Files = nullptr;
     const CX::Workers::IKnownFiles* Known = nullptr;  // the cache, with --cache
     std::vector<Member> Members;
+    std::vector<MemberFacts> Facts;  // with Known, one a member
 
     // On a worker thread: touches the job, and reads the table and the known files, which
     // no one changes now.
     void Run(CX::Workers::Identifier& identifier) {
-        CompareSize(*Files, Members, identifier, Known);
+        CompareSize(*Files, Members, identifier, Known, Known != nullptr ? &Facts : nullptr);
     }
 };
 

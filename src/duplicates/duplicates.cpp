@@ -75,6 +75,7 @@ public:
             job.Files = &m_files;
             job.Known = m_cache;
             job.Members.clear();
+            job.Facts.clear();
             const std::uint64_t size = m_files.Size(shared[i]);
             std::size_t end = i;
             while (end < shared.size() && m_files.Size(shared[end]) == size) {
@@ -82,9 +83,7 @@ public:
             }
             job.Members.reserve(end - i);
             for (; i < end; ++i) {
-                Member member;
-                member.File = shared[i];
-                job.Members.push_back(member);
+                job.Members.emplace_back().File = shared[i];
             }
             Submit();
         }
@@ -92,31 +91,37 @@ public:
 
 private:
     void Delivered(SizeJob& job) override {
-        for (const Member& member : job.Members) {
-            Learn(member);
+        for (std::size_t at = 0; at < job.Members.size(); ++at) {
+            const Member& member = job.Members[at];
+            if (at < job.Facts.size()) {
+                Learn(member, job.Facts[at]);
+            }
             if (member.What == Verdict::Failed) {
-                Report(std::string(m_files.Name(member.File)),
-                       CX::Run::OutcomeWords(member.Result));
+                CX::Workers::Outcome outcome;
+                outcome.What = member.Failure;
+                outcome.Error = member.Error;
+                Report(std::string(m_files.Name(member.File)), CX::Run::OutcomeWords(outcome));
                 m_trouble = true;
             } else if (member.What == Verdict::SameFile) {
                 --m_compared;  // a second name of a file counted already
             } else if (member.What == Verdict::Identified) {
-                m_found.push_back(Found{member.File, member.Result.Record, member.Identity});
+                m_found.push_back(Found{member.File, member.Record, member.Identity});
             }
         }
         if (job.Members.capacity() > KeptMembers) {
             std::vector<Member>().swap(job.Members);
+            std::vector<MemberFacts>().swap(job.Facts);
         }
     }
     // What the cache learns of a member, here on the one delivering thread.
-    void Learn(const Member& member) {
-        if (m_cache == nullptr) {
+    void Learn(const Member& member, const MemberFacts& facts) {
+        if (m_cache == nullptr || !facts.Has) {
             return;
         }
         if (member.WasKnown) {
-            m_cache->Seen(member.Facts);
+            m_cache->Seen(facts.Facts);
         } else if (member.ReadWhole) {
-            m_cache->Offer(member.Facts, member.Result.Record, member.ReadFrom);
+            m_cache->Offer(facts.Facts, member.Record, facts.ReadFrom);
         }
     }
     void DeliveredText(SizeJob& job) override {

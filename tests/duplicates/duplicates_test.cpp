@@ -40,19 +40,12 @@ protected:
         for (const std::string& name : names) {
             const std::string path = (m_dir / name).string();
             ASSERT_TRUE(m_files.Add(path, path, size));
-            m_members.push_back(Member{static_cast<std::uint32_t>(m_members.size()),
-                                       Verdict::Unique,
-                                       {},
-                                       {},
-                                       {},
-                                       0,
-                                       false,
-                                       false});
+            m_members.emplace_back().File = static_cast<std::uint32_t>(m_members.size());
         }
     }
     void Compare() {
         CX::Workers::Identifier identifier(&m_read);
-        CX::Duplicates::CompareSize(m_files, m_members, identifier, nullptr, Block);
+        CX::Duplicates::CompareSize(m_files, m_members, identifier, nullptr, nullptr, Block);
     }
     std::vector<Verdict> Verdicts() const {
         std::vector<Verdict> verdicts;
@@ -80,9 +73,9 @@ TEST_F(CompareSize, ReadsOnOnlyWhereFirstBlocksMeetAndNoByteTwice) {
     EXPECT_EQ(Verdicts(),
               (std::vector<Verdict>{Verdict::Identified, Verdict::SameFile, Verdict::Identified,
                                     Verdict::Unique, Verdict::Unique, Verdict::Failed}));
-    EXPECT_EQ(m_members[0].Result.Record, m_members[2].Result.Record);
-    EXPECT_EQ(m_members[0].Result.Record.Length(), 40u);
-    EXPECT_EQ(m_members[5].Result.What, CX::Workers::Failure::Open);
+    EXPECT_EQ(m_members[0].Record, m_members[2].Record);
+    EXPECT_EQ(m_members[0].Record.Length(), 40u);
+    EXPECT_EQ(m_members[5].Failure, CX::Workers::Failure::Open);
     // a, b and c whole; of d its first block; nothing of the link.
     EXPECT_EQ(m_read.Bytes, 3 * 40 + Block);
 }
@@ -103,7 +96,7 @@ TEST_F(CompareSize, AFileChangedSinceTheWalkIsKeptForWhatWasRead) {
     Walked({"grown", "other"}, 10);
     Compare();
     EXPECT_EQ(Verdicts(), (std::vector<Verdict>{Verdict::Identified, Verdict::Unique}));
-    EXPECT_EQ(m_members[0].Result.Record.Length(), 50u);
+    EXPECT_EQ(m_members[0].Record.Length(), 50u);
 }
 
 // Two sizes compared on two workers at once, over one table: each job waits, once it has
