@@ -19,14 +19,14 @@ bool Before(const CX::Hash::ContentRecord& a, const CX::Hash::ContentRecord& b) 
 // costs a few bytes here rather than a node of its own.
 class IdentitySet {
 public:
-    explicit IdentitySet(const std::vector<Member>& members) : m_members(members) {}
+    explicit IdentitySet(const std::vector<Found>& files) : m_files(files) {}
 
     // False when a member met before has at's identity.
     bool Insert(std::size_t at) {
         if ((m_count + 1) * 2 > m_slots.size()) {
             Grow();
         }
-        std::uint32_t* slot = Find(m_members[at].Identity);
+        std::uint32_t* slot = Find(m_files[at].Identity);
         if (*slot != 0) {
             return false;
         }
@@ -46,7 +46,7 @@ private:
     std::uint32_t* Find(const CX::IO::FileIdentity& identity) {
         const std::size_t mask = m_slots.size() - 1;
         for (std::size_t i = Hash(identity) & mask;; i = (i + 1) & mask) {
-            if (m_slots[i] == 0 || m_members[m_slots[i] - 1].Identity == identity) {
+            if (m_slots[i] == 0 || m_files[m_slots[i] - 1].Identity == identity) {
                 return &m_slots[i];
             }
         }
@@ -56,12 +56,12 @@ private:
         old.swap(m_slots);
         for (const std::uint32_t number : old) {
             if (number != 0) {
-                *Find(m_members[number - 1].Identity) = number;
+                *Find(m_files[number - 1].Identity) = number;
             }
         }
     }
 
-    const std::vector<Member>& m_members;
+    const std::vector<Found>& m_files;
     std::vector<std::uint32_t> m_slots;  // a member's number + 1; 0 is empty
     std::size_t m_count = 0;
 };
@@ -76,20 +76,22 @@ struct Part {
 
 class Comparison {
 public:
-    Comparison(const FileTable& files, std::vector<Member>& members,
+    Comparison(const FileTable& table, std::vector<Found>& files, std::vector<Member>& members,
                CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
                std::vector<MemberFacts>* facts, std::uint64_t firstBlock)
-        : m_files(files),
+        : m_table(table),
+          m_files(files),
           m_members(members),
           m_identifier(identifier),
           m_known(known),
           m_facts(facts),
           m_firstBlock(firstBlock),
           // Files no longer than a first block are read whole at once, and keep no part.
-          m_long(!members.empty() && files.Size(members.front().File) > firstBlock),
-          m_parts(m_long ? members.size() : 0) {
+          m_long(!files.empty() && table.Size(files.front().File) > firstBlock),
+          m_parts(m_long ? files.size() : 0) {
+        m_members.assign(files.size(), Member{});
         if (m_facts != nullptr) {
-            m_facts->assign(members.size(), MemberFacts{});
+            m_facts->assign(files.size(), MemberFacts{});
         }
     }
 
@@ -123,23 +125,34 @@ private:
     // Where the reading of at ended, in the member.
     void Ended(std::size_t at, bool read) {
         Member& member = m_members[at];
-        member.What = read ? Verdict::Identified : Verdict::Failed;
         member.ReadWhole = read;
-        member.Failure = m_outcome.What;
-        member.Error = m_outcome.Error;
-        member.Record = m_outcome.Record;
+        if (!read) {
+            member.What = Verdict::Failed;
+            member.Failure = m_outcome.What;
+            member.Error = m_outcome.Error;
+            return;
+        }
+        Identified(at, m_outcome.Record);
+    }
+    void Identified(std::size_t at, const CX::Hash::ContentRecord& record) {
+        m_members[at].What = Verdict::Identified;
+        m_files[at].Record = record;
+        if (m_facts != nullptr) {
+            (*m_facts)[at].Record = record;
+        }
     }
     // The open handle's size is not the one the walk saw: the file has changed, and what it
     // holds now may equal a file of another size, so it is read whatever its first block.
     bool Changed(std::size_t at) const {
-        return m_parts[at]->Facts.Size != m_files.Size(m_members[at].File);
+        return m_parts[at]->Facts.Size != m_table.Size(m_files[at].File);
     }
-    const char* Path(std::size_t at) const { return m_files.OpenPath(m_members[at].File); }
+    const char* Path(std::size_t at) const { return m_table.OpenPath(m_files[at].File); }
     const CX::Hash::ContentRecord& Key(std::size_t at) const {
-        return m_members[at].What == Verdict::Begun ? m_parts[at]->Head : m_members[at].Record;
+        return m_members[at].What == Verdict::Begun ? m_parts[at]->Head : m_files[at].Record;
     }
 
-    const FileTable& m_files;
+    const FileTable& m_table;
+    std::vector<Found>& m_files;
     std::vector<Member>& m_members;
     CX::Workers::Identifier& m_identifier;
     const CX::Workers::IKnownFiles* m_known;
@@ -153,7 +166,7 @@ private:
 };
 
 void Comparison::OpenAll() {
-    IdentitySet seen(m_members);
+    IdentitySet seen(m_files);
     // The first file met stays open, unread, until a second one is known: a size held by
     // one file under several names costs no read.
     std::unique_ptr<CX::IO::FileInputStream> held;
@@ -201,13 +214,13 @@ bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at, Identity
     if (m_long || facts != nullptr) {
         CX::IO::FileFacts& taken = m_long ? m_parts[at]->Facts : facts->Facts;
         told = stream.GetFacts(taken, error);
-        member.Identity = taken.Identity;
+        m_files[at].Identity = taken.Identity;
         if (facts != nullptr) {
             facts->Facts = taken;
             facts->Has = told;
         }
     } else {
-        told = stream.GetIdentity(member.Identity, error);
+        told = stream.GetIdentity(m_files[at].Identity, error);
     }
     if (!told) {
         Fail(at, Failure::Read, error);
@@ -220,8 +233,9 @@ bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at, Identity
         }
         return false;
     }
-    if (facts != nullptr && m_known->Known(facts->Facts, member.Record)) {
-        member.What = Verdict::Identified;
+    CX::Hash::ContentRecord record;
+    if (facts != nullptr && m_known->Known(facts->Facts, record)) {
+        Identified(at, record);
         member.WasKnown = true;
         m_anyKnown = true;
         if (m_long) {
@@ -305,7 +319,7 @@ void Comparison::ReadRest(std::size_t at) {
         facts.Change != part.Facts.Change) {
         // Another file under the name now, or this one written since its first block was
         // read: what that block held may be gone, so the file is read anew from its start.
-        m_members[at].Identity = facts.Identity;
+        m_files[at].Identity = facts.Identity;
         part.Facts = facts;
         part.Read.Digest.Reset();
         if (m_facts != nullptr) {
@@ -323,16 +337,15 @@ void Comparison::ReadRest(std::size_t at) {
 }
 
 void Comparison::KeepShared() {
-    const std::uint64_t size = m_members.empty() ? 0 : m_files.Size(m_members.front().File);
+    const std::uint64_t size = m_files.empty() ? 0 : m_table.Size(m_files.front().File);
     const std::vector<std::size_t> identified = Ordered(Verdict::Identified);
     for (std::size_t i = 0; i < identified.size();) {
         std::size_t end = i + 1;
         while (end < identified.size() && Key(identified[end]) == Key(identified[i])) {
             ++end;
         }
-        Member& member = m_members[identified[i]];
-        if (end - i == 1 && member.Record.Length() == size) {
-            member.What = Verdict::Unique;
+        if (end - i == 1 && m_files[identified[i]].Record.Length() == size) {
+            m_members[identified[i]].What = Verdict::Unique;
         }
         i = end;
     }
@@ -340,10 +353,11 @@ void Comparison::KeepShared() {
 
 }  // namespace
 
-void CompareSize(const FileTable& files, std::vector<Member>& members,
+void CompareSize(const FileTable& table, std::vector<Found>& files, std::vector<Member>& members,
                  CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
                  std::vector<MemberFacts>* facts, std::uint64_t firstBlock) {
-    Comparison(files, members, identifier, known, known != nullptr ? facts : nullptr, firstBlock)
+    Comparison(table, files, members, identifier, known, known != nullptr ? facts : nullptr,
+               firstBlock)
         .Run();
 }
 

@@ -40,12 +40,13 @@ protected:
         for (const std::string& name : names) {
             const std::string path = (m_dir / name).string();
             ASSERT_TRUE(m_files.Add(path, path, size));
-            m_members.emplace_back().File = static_cast<std::uint32_t>(m_members.size());
+            m_found.emplace_back().File = static_cast<std::uint32_t>(m_found.size());
         }
     }
     void Compare() {
         CX::Workers::Identifier identifier(&m_read);
-        CX::Duplicates::CompareSize(m_files, m_members, identifier, nullptr, nullptr, Block);
+        CX::Duplicates::CompareSize(m_files, m_found, m_members, identifier, nullptr, nullptr,
+                                    Block);
     }
     std::vector<Verdict> Verdicts() const {
         std::vector<Verdict> verdicts;
@@ -57,6 +58,7 @@ protected:
 
     CX::Duplicates::FileTable m_files;
     std::vector<Member> m_members;
+    std::vector<Found> m_found;
     ReadCount m_read;
 };
 
@@ -73,8 +75,8 @@ TEST_F(CompareSize, ReadsOnOnlyWhereFirstBlocksMeetAndNoByteTwice) {
     EXPECT_EQ(Verdicts(),
               (std::vector<Verdict>{Verdict::Identified, Verdict::SameFile, Verdict::Identified,
                                     Verdict::Unique, Verdict::Unique, Verdict::Failed}));
-    EXPECT_EQ(m_members[0].Record, m_members[2].Record);
-    EXPECT_EQ(m_members[0].Record.Length(), 40u);
+    EXPECT_EQ(m_found[0].Record, m_found[2].Record);
+    EXPECT_EQ(m_found[0].Record.Length(), 40u);
     EXPECT_EQ(m_members[5].Failure, CX::Workers::Failure::Open);
     // a, b and c whole; of d its first block; nothing of the link.
     EXPECT_EQ(m_read.Bytes, 3 * 40 + Block);
@@ -96,7 +98,7 @@ TEST_F(CompareSize, AFileChangedSinceTheWalkIsKeptForWhatWasRead) {
     Walked({"grown", "other"}, 10);
     Compare();
     EXPECT_EQ(Verdicts(), (std::vector<Verdict>{Verdict::Identified, Verdict::Unique}));
-    EXPECT_EQ(m_members[0].Record.Length(), 50u);
+    EXPECT_EQ(m_found[0].Record.Length(), 50u);
 }
 
 // Two sizes compared on two workers at once, over one table: each job waits, once it has
@@ -146,9 +148,9 @@ TEST_F(CompareSize, TwoSizesOnTwoWorkersAtOnce) {
             2, mode, 1, static_cast<CX::Workers::IReadObserver*>(nullptr));
         for (std::size_t first : {0, 2}) {
             CX::Duplicates::SizeJob& job = pool.Next();
-            job.Files = &m_files;
-            job.Members.assign(m_members.begin() + static_cast<std::ptrdiff_t>(first),
-                               m_members.begin() + static_cast<std::ptrdiff_t>(first + 2));
+            job.Table = &m_files;
+            job.Files.assign(m_found.begin() + static_cast<std::ptrdiff_t>(first),
+                             m_found.begin() + static_cast<std::ptrdiff_t>(first + 2));
             pool.Submit();
         }
         pool.Finish();
