@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "io/file_input_stream.h"
 
@@ -66,6 +67,10 @@ private:
     std::size_t m_count = 0;
 };
 
+// At most this many files whose first blocks are one are read on side by side (a block of
+// each at once); a larger run of them is read on one file after another.
+constexpr std::size_t Together = 8;
+
 // What is kept of a file longer than a first block while it is compared: only while its
 // first block is read and the rest is not.
 struct Part {
@@ -77,8 +82,9 @@ struct Part {
 class Comparison {
 public:
     Comparison(const FileTable& table, std::vector<Found>& files, std::vector<Member>& members,
-               CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
-               std::vector<MemberFacts>* facts, std::uint64_t firstBlock)
+               CX::Workers::Identifier& identifier, CX::Workers::IReadObserver* observer,
+               const CX::Workers::IKnownFiles* known, std::vector<MemberFacts>* facts,
+               std::uint64_t firstBlock)
         : m_table(table),
           m_files(files),
           m_members(members),
@@ -88,7 +94,8 @@ public:
           m_firstBlock(firstBlock),
           // Files no longer than a first block are read whole at once, and keep no part.
           m_long(!files.empty() && table.Size(files.front().File) > firstBlock),
-          m_parts(m_long ? files.size() : 0) {
+          m_parts(m_long ? files.size() : 0),
+          m_observer(observer) {
         m_members.assign(files.size(), Member{});
         if (m_facts != nullptr) {
             m_facts->assign(files.size(), MemberFacts{});
@@ -108,7 +115,15 @@ private:
     bool Known(CX::IO::FileInputStream& stream, std::size_t at, IdentitySet& seen);
     void ReadFirst(CX::IO::FileInputStream& stream, std::size_t at);
     void ReadOnWhereHeadsMeet();
+    // Opens at again to read on: where its first read stopped, or from its start (anew)
+    // when it is not the file it was then. Null when it failed.
+    std::unique_ptr<CX::IO::FileInputStream> Reopen(std::size_t at, bool& anew);
     void ReadRest(std::size_t at);
+    void ReadToEnd(CX::IO::FileInputStream& stream, std::size_t at);
+    struct Reader;
+    void ReadOnTogether(const std::size_t* first, std::size_t count);
+    // A block of reader's file, as much as it holds; false when a read failed.
+    bool Fill(Reader& reader);
     void KeepShared();
     // The members whose verdict is what, ordered by their records (heads for Begun).
     std::vector<std::size_t> Ordered(Verdict what) const;
@@ -146,7 +161,8 @@ private:
     bool Changed(std::size_t at) const {
         return m_parts[at]->Facts.Size != m_table.Size(m_files[at].File);
     }
-    const char* Path(std::size_t at) const { return m_table.OpenPath(m_files[at].File); }
+    // at's open path, until the next call.
+    const char* Path(std::size_t at) { return m_table.OpenPath(m_files[at].File, m_path); }
     const CX::Hash::ContentRecord& Key(std::size_t at) const {
         return m_members[at].What == Verdict::Begun ? m_parts[at]->Head : m_files[at].Record;
     }
@@ -163,6 +179,9 @@ private:
     std::vector<std::unique_ptr<Part>> m_parts;  // with m_long, one a member while Begun
     CX::Workers::PartRead m_whole;               // a short file's read, reused
     CX::Workers::Outcome m_outcome;              // a read's outcome, reused
+    CX::Workers::IReadObserver* m_observer;
+    std::unique_ptr<std::uint8_t[]> m_blocks;  // a block for each file read on together
+    std::string m_path;                        // an open path made from its folder
 };
 
 void Comparison::OpenAll() {
@@ -251,12 +270,12 @@ void Comparison::ReadFirst(CX::IO::FileInputStream& stream, std::size_t at) {
         // A file that has grown past its first block since the walk is read on at once: it
         // is read whole whatever its first block (see Changed).
         m_whole.Digest.Reset();
-        Ended(at, m_identifier.ReadPart(stream, Path(at), CX::Workers::Identifier::NoLimit, m_whole,
-                                        m_outcome));
+        Ended(at, m_identifier.ReadPart(stream, stream.GetName(), CX::Workers::Identifier::NoLimit,
+                                        m_whole, m_outcome));
         return;
     }
     Part& part = *m_parts[at];
-    if (!m_identifier.ReadPart(stream, Path(at), m_firstBlock, part.Read, m_outcome)) {
+    if (!m_identifier.ReadPart(stream, stream.GetName(), m_firstBlock, part.Read, m_outcome)) {
         Ended(at, false);
         m_parts[at].reset();
         return;
@@ -289,34 +308,41 @@ void Comparison::ReadOnWhereHeadsMeet() {
         while (end < begun.size() && Key(begun[end]) == Key(begun[i])) {
             ++end;
         }
-        for (std::size_t k = i; k < end; ++k) {
-            if (end - i == 1 && !Changed(begun[k]) && !m_anyKnown) {
-                m_members[begun[k]].What = Verdict::Unique;
-            } else {
-                ReadRest(begun[k]);
+        if (end - i > 1 && end - i <= Together && !m_anyKnown) {
+            ReadOnTogether(&begun[i], end - i);
+        } else {
+            for (std::size_t k = i; k < end; ++k) {
+                if (end - i == 1 && !Changed(begun[k]) && !m_anyKnown) {
+                    m_members[begun[k]].What = Verdict::Unique;
+                } else {
+                    ReadRest(begun[k]);
+                }
             }
+        }
+        for (std::size_t k = i; k < end; ++k) {
             m_parts[begun[k]].reset();
         }
         i = end;
     }
 }
 
-void Comparison::ReadRest(std::size_t at) {
+std::unique_ptr<CX::IO::FileInputStream> Comparison::Reopen(std::size_t at, bool& anew) {
     Part& part = *m_parts[at];
     const std::int64_t openedAfter = Now();
-    CX::IO::FileInputStream stream(Path(at));
+    auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at));
     CX::IO::FileFacts facts;
     DWORD error = ERROR_SUCCESS;
-    if (!stream.IsOpen()) {
-        Fail(at, Failure::Open, stream.GetOpenError());
-        return;
+    if (!stream->IsOpen()) {
+        Fail(at, Failure::Open, stream->GetOpenError());
+        return nullptr;
     }
-    if (!stream.GetFacts(facts, error)) {
+    if (!stream->GetFacts(facts, error)) {
         Fail(at, Failure::Read, error);
-        return;
+        return nullptr;
     }
-    if (!(facts.Identity == part.Facts.Identity) || facts.LastWrite != part.Facts.LastWrite ||
-        facts.Change != part.Facts.Change) {
+    anew = !(facts.Identity == part.Facts.Identity) || facts.LastWrite != part.Facts.LastWrite ||
+           facts.Change != part.Facts.Change;
+    if (anew) {
         // Another file under the name now, or this one written since its first block was
         // read: what that block held may be gone, so the file is read anew from its start.
         m_files[at].Identity = facts.Identity;
@@ -324,16 +350,151 @@ void Comparison::ReadRest(std::size_t at) {
         part.Read.Digest.Reset();
         if (m_facts != nullptr) {
             MemberFacts& kept = (*m_facts)[at];
-            kept.Has = stream.IsDiskFile();
+            kept.Has = stream->IsDiskFile();
             kept.Facts = facts;
             kept.ReadFrom = openedAfter;
         }
-    } else if (!stream.Seek(part.Read.Digest.Count()).IsSuccess()) {
+    } else if (!stream->Seek(part.Read.Digest.Count()).IsSuccess()) {
         Fail(at, Failure::Read, GetLastError());
-        return;
+        return nullptr;
     }
-    Ended(at, m_identifier.ReadPart(stream, Path(at), CX::Workers::Identifier::NoLimit, part.Read,
-                                    m_outcome));
+    return stream;
+}
+
+void Comparison::ReadRest(std::size_t at) {
+    bool anew = false;
+    if (std::unique_ptr<CX::IO::FileInputStream> stream = Reopen(at, anew)) {
+        ReadToEnd(*stream, at);
+    }
+}
+
+void Comparison::ReadToEnd(CX::IO::FileInputStream& stream, std::size_t at) {
+    Ended(at, m_identifier.ReadPart(stream, stream.GetName(), CX::Workers::Identifier::NoLimit,
+                                    m_parts[at]->Read, m_outcome));
+}
+
+// One of the files read on together.
+struct Comparison::Reader {
+    std::size_t At = 0;
+    std::unique_ptr<CX::IO::FileInputStream> Stream;
+    std::uint8_t* Block = nullptr;
+    std::uint32_t Got = 0;  // in Block this round
+    bool Ended = false;     // a read delivered nothing
+};
+
+void Comparison::ReadOnTogether(const std::size_t* first, std::size_t count) {
+    if (!m_blocks) {
+        m_blocks.reset(new std::uint8_t[Together * CX::Workers::Identifier::BlockSize]);
+    }
+    std::vector<Reader> readers;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t at = first[k];
+        if (Changed(at)) {
+            ReadRest(at);
+            continue;
+        }
+        bool anew = false;
+        std::unique_ptr<CX::IO::FileInputStream> stream = Reopen(at, anew);
+        if (stream && anew) {
+            ReadToEnd(*stream, at);
+        } else if (stream) {
+            Reader& reader = readers.emplace_back();
+            reader.At = at;
+            reader.Stream = std::move(stream);
+            reader.Block =
+                m_blocks.get() + (readers.size() - 1) * CX::Workers::Identifier::BlockSize;
+            if (m_observer != nullptr) {
+                m_observer->Started(reader.Stream->GetName());
+            }
+        }
+    }
+    // Runs of readers still alike, each with the digest of what they hold alike so far:
+    // their first blocks were one, so any one's digest is theirs.
+    struct Run {
+        std::vector<Reader*> Readers;
+        CX::Digest::RecordDigest Digest;
+    };
+    std::vector<Run> runs;
+    if (!readers.empty()) {
+        Run& all = runs.emplace_back();
+        all.Digest = m_parts[readers.front().At]->Read.Digest;
+        for (Reader& reader : readers) {
+            all.Readers.push_back(&reader);
+        }
+    }
+    while (!runs.empty()) {
+        std::vector<Run> next;
+        for (Run& run : runs) {
+            std::vector<Reader*> alive;
+            for (Reader* reader : run.Readers) {
+                if (Fill(*reader)) {
+                    alive.push_back(reader);
+                }
+            }
+            // Readers with the same bytes this round, and the same end, go on as one run.
+            while (!alive.empty()) {
+                Reader* const head = alive.front();
+                std::vector<Reader*> same;
+                std::vector<Reader*> rest;
+                for (Reader* reader : alive) {
+                    const bool alike = reader->Got == head->Got && reader->Ended == head->Ended &&
+                                       std::memcmp(reader->Block, head->Block, head->Got) == 0;
+                    (alike ? same : rest).push_back(reader);
+                }
+                alive.swap(rest);
+                if (same.size() == 1 && !head->Ended) {
+                    // Its bytes part from every other's, before its end: no file of the size
+                    // holds them, and the rest of it is never read.
+                    m_members[head->At].What = Verdict::Unique;
+                    head->Stream.reset();
+                    continue;
+                }
+                Run& going = next.emplace_back();
+                going.Digest = run.Digest;
+                going.Digest.Update(head->Block, head->Got);
+                going.Readers.swap(same);
+            }
+        }
+        runs.clear();
+        for (Run& run : next) {
+            if (!run.Readers.front()->Ended) {
+                runs.push_back(std::move(run));
+                continue;
+            }
+            CX::Hash::ContentRecord record;
+            run.Digest.Final(record);
+            for (Reader* reader : run.Readers) {
+                Identified(reader->At, record);
+                m_members[reader->At].ReadWhole = true;
+                if (m_observer != nullptr) {
+                    m_observer->Finished();
+                }
+            }
+        }
+    }
+}
+
+bool Comparison::Fill(Reader& reader) {
+    reader.Got = 0;
+    while (reader.Got < CX::Workers::Identifier::BlockSize) {
+        std::uint32_t got = 0;
+        const Status status = reader.Stream->Read(
+            reader.Block + reader.Got, CX::Workers::Identifier::BlockSize - reader.Got, &got);
+        if (status.Code == StatusCode::EndOfData) {
+            reader.Ended = true;
+            break;
+        }
+        if (!status.IsSuccess()) {
+            Fail(reader.At, Failure::Read, GetLastError());
+            reader.Stream.reset();
+            return false;
+        }
+        reader.Got += got;
+    }
+    if (m_observer != nullptr) {
+        m_observer->Read(reader.Got);
+    }
+    return true;
 }
 
 void Comparison::KeepShared() {
@@ -354,10 +515,11 @@ void Comparison::KeepShared() {
 }  // namespace
 
 void CompareSize(const FileTable& table, std::vector<Found>& files, std::vector<Member>& members,
-                 CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
-                 std::vector<MemberFacts>* facts, std::uint64_t firstBlock) {
-    Comparison(table, files, members, identifier, known, known != nullptr ? facts : nullptr,
-               firstBlock)
+                 CX::Workers::Identifier& identifier, CX::Workers::IReadObserver* observer,
+                 const CX::Workers::IKnownFiles* known, std::vector<MemberFacts>* facts,
+                 std::uint64_t firstBlock) {
+    Comparison(table, files, members, identifier, observer, known,
+               known != nullptr ? facts : nullptr, firstBlock)
         .Run();
 }
 

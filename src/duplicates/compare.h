@@ -51,7 +51,9 @@ inline constexpr std::uint64_t FirstBlock = 0x4000;
 // turn and known by the identity of the open handle: a name of a file met before is that
 // file, and nothing of it is read again. No byte is read while only one file is known. The
 // first block of each is read; those whose first blocks another has are read on from
-// where that read stopped, so no byte is read twice. A file whose open handle tells another
+// where that read stopped, so no byte is read twice: a few at once, side by side, their
+// bytes compared as they come and hashed once for those still alike, and a file that parts
+// from every other before its end is left there, Unique. A file whose open handle tells another
 // size than the walk saw has changed: it is read to its end whatever its first block, since
 // it may now equal a file of another size. A member is left Identified when its identifier
 // is another's too, or when the bytes read are not the size the walk saw, and its file,
@@ -61,9 +63,10 @@ inline constexpr std::uint64_t FirstBlock = 0x4000;
 // on, and with known files every disk file's facts are asked.
 // With known files, a member whose facts tell its identifier is not read; the others of its
 // size are then read to their ends, since any of them may hold the bytes it is known for.
-// facts, needed with known files, gets one entry a member.
+// facts, needed with known files, gets one entry a member. observer (the identifier's)
+// hears of what is read side by side.
 void CompareSize(const FileTable& files, std::vector<Found>& found, std::vector<Member>& members,
-                 CX::Workers::Identifier& identifier,
+                 CX::Workers::Identifier& identifier, CX::Workers::IReadObserver* observer,
                  const CX::Workers::IKnownFiles* known = nullptr,
                  std::vector<MemberFacts>* facts = nullptr, std::uint64_t firstBlock = FirstBlock);
 
@@ -71,6 +74,7 @@ void CompareSize(const FileTable& files, std::vector<Found>& found, std::vector<
 struct SizeJob : CX::Run::JobBase {
     const FileTable* Table = nullptr;
     const CX::Workers::IKnownFiles* Known = nullptr;  // the cache, with --cache
+    CX::Workers::IReadObserver* Observer = nullptr;   // the identifier's too
     std::vector<Found> Files;                         // the size's files, filled by CompareSize
     std::vector<Member> Members;                      // one a file
     std::vector<MemberFacts> Facts;                   // with Known, one a file
@@ -78,7 +82,8 @@ struct SizeJob : CX::Run::JobBase {
     // On a worker thread: touches the job, and reads the table and the known files, which
     // no one changes now.
     void Run(CX::Workers::Identifier& identifier) {
-        CompareSize(*Table, Files, Members, identifier, Known, Known != nullptr ? &Facts : nullptr);
+        CompareSize(*Table, Files, Members, identifier, Observer, Known,
+                    Known != nullptr ? &Facts : nullptr);
     }
 };
 

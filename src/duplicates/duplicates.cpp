@@ -29,6 +29,7 @@ public:
         : RunCore(options.Zero, jobs, observer),
           m_options(options),
           m_cache(cache),
+          m_observer(observer),
           m_walker(options.Dereference, true) {}
 
     // A folder is walked; any other operand is taken when it is a regular file.
@@ -71,6 +72,7 @@ public:
             job.What = CX::Run::JobBase::Kind::Work;
             job.Table = &m_files;
             job.Known = m_cache;
+            job.Observer = m_observer;
             job.Files.clear();
             const std::uint64_t size = m_files.Size(shared[i]);
             std::size_t end = i;
@@ -98,8 +100,7 @@ private:
                 CX::Workers::Outcome outcome;
                 outcome.What = member.Failure;
                 outcome.Error = member.Error;
-                Report(std::string(m_files.Name(job.Files[at].File)),
-                       CX::Run::OutcomeWords(outcome));
+                Report(m_files.Name(job.Files[at].File), CX::Run::OutcomeWords(outcome));
                 m_trouble = true;
             } else if (member.What == Verdict::SameFile) {
                 --m_compared;  // a second name of a file counted already
@@ -168,6 +169,7 @@ private:
 
     const CX::Options::Options& m_options;
     CX::Cache::Cache* m_cache;
+    CX::Workers::IReadObserver* m_observer;
     CX::Walk::TreeWalker m_walker;
     FileTable m_files;
     std::uint64_t m_compared = 0;  // files, each counted once whatever its names

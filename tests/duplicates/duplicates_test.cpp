@@ -45,8 +45,8 @@ protected:
     }
     void Compare() {
         CX::Workers::Identifier identifier(&m_read);
-        CX::Duplicates::CompareSize(m_files, m_found, m_members, identifier, nullptr, nullptr,
-                                    Block);
+        CX::Duplicates::CompareSize(m_files, m_found, m_members, identifier, &m_read, nullptr,
+                                    nullptr, Block);
     }
     std::vector<Verdict> Verdicts() const {
         std::vector<Verdict> verdicts;
@@ -99,6 +99,43 @@ TEST_F(CompareSize, AFileChangedSinceTheWalkIsKeptForWhatWasRead) {
     Compare();
     EXPECT_EQ(Verdicts(), (std::vector<Verdict>{Verdict::Identified, Verdict::Unique}));
     EXPECT_EQ(m_found[0].Record.Length(), 50u);
+}
+
+TEST_F(CompareSize, FilesReadOnSideBySideStopWhereTheyPart) {
+    // Past the first block, side by side a block of each at a time: c parts from the rest
+    // in its second block there and is read no further; d in its last byte.
+    const std::uint32_t block = CX::Workers::Identifier::BlockSize;
+    const std::string bytes(3 * block + 100, 's');
+    std::string c = bytes;
+    c[Block + block + 5] = 'c';
+    std::string d = bytes;
+    d.back() = 'd';
+    Write("a", bytes);
+    Write("b", bytes);
+    Write("c", c);
+    Write("d", d);
+    Walked({"a", "b", "c", "d"}, bytes.size());
+    Compare();
+    EXPECT_EQ(Verdicts(), (std::vector<Verdict>{Verdict::Identified, Verdict::Identified,
+                                                Verdict::Unique, Verdict::Unique}));
+    EXPECT_EQ(m_read.Bytes, 3 * bytes.size() + Block + 2 * block);
+    CX::Workers::Identifier alone;
+    CX::Workers::Outcome outcome;
+    alone.IdentifyPath((m_dir / "a").string().c_str(), outcome);
+    EXPECT_EQ(m_found[0].Record, outcome.Record);
+    EXPECT_EQ(m_found[1].Record, outcome.Record);
+}
+
+TEST_F(CompareSize, MoreFilesAlikeThanAreReadTogetherAreReadInTurn) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 9; ++i) {
+        names.push_back("f" + std::to_string(i));
+        Write(names.back(), std::string(100, 'n'));
+    }
+    Walked(names, 100);
+    Compare();
+    EXPECT_EQ(Verdicts(), std::vector<Verdict>(9, Verdict::Identified));
+    EXPECT_EQ(m_read.Bytes, 9 * 100u);
 }
 
 // Two sizes compared on two workers at once, over one table: each job waits, once it has
@@ -187,6 +224,35 @@ TEST(FormGroups, WalkOrderWithinAndAcrossGroupsAndOneFileOnce) {
 TEST(FormGroups, NamesOfOneFileAloneAreNoGroup) {
     std::vector<Found> found{At(3, 1, 10), At(8, 1, 10)};
     EXPECT_TRUE(CX::Duplicates::FormGroups(found).empty());
+}
+
+TEST(FileTable, NamesComeBackWholeWhateverWayTheyAreKept) {
+    struct Added {
+        std::string Name;
+        std::string Open;  // empty: opened by its name
+        std::uint64_t Size;
+    };
+    // A folder left for a subfolder and come back to, a name without a folder, the root,
+    // a name printed otherwise than it is opened, and an empty last component.
+    const std::vector<Added> added{
+        {"d/a", "", 1},   {"d/b", "", 2},      {"d/e/c", "", 1}, {"d/x", "", 3}, {"top", "", 2},
+        {"/root", "", 5}, {"d/'q'", "d/q", 3}, {"d/", "", 7},    {"d/y", "", 1},
+    };
+    CX::Duplicates::FileTable table;
+    for (const Added& file : added) {
+        ASSERT_TRUE(table.Add(file.Name, file.Open.empty() ? file.Name : file.Open, file.Size));
+    }
+    ASSERT_EQ(table.Count(), added.size());
+    std::string path = "left over";
+    for (std::uint32_t n = 0; n < added.size(); ++n) {
+        SCOPED_TRACE(added[n].Name);
+        EXPECT_EQ(table.Name(n), added[n].Name);
+        EXPECT_STREQ(table.OpenPath(n, path),
+                     (added[n].Open.empty() ? added[n].Name : added[n].Open).c_str());
+        EXPECT_EQ(table.Size(n), added[n].Size);
+    }
+    // Sizes 1, 2 and 3 are shared: the largest first, each in walk order.
+    EXPECT_EQ(table.SharedSizes(), (std::vector<std::uint32_t>{3, 6, 1, 4, 0, 2, 8}));
 }
 
 TEST(JsonString, EscapesQuotesBackslashesAndControlsOnly) {
