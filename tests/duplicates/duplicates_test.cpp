@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -172,20 +173,35 @@ private:
     int m_started = 0;
 };
 
+// Counts the bytes any number of workers read.
+class SharedReadCount final : public CX::Workers::IReadObserver {
+public:
+    void Started(const char*) override {}
+    void Read(std::uint64_t bytes) override { Bytes += bytes; }
+    void Finished() override {}
+    std::atomic<std::uint64_t> Bytes{0};
+};
+
 TEST_F(CompareSize, TwoSizesOnTwoWorkersAtOnce) {
-    Write("a", std::string(40, 'a'));
-    Write("b", std::string(40, 'a'));
-    Write("c", std::string(30, 'c'));
-    Write("d", std::string(30, 'd'));
-    Walked({"a", "b"}, 40);
-    Walked({"c", "d"}, 30);
+    // Longer than a first block, with first blocks alike: both sizes are read on side by
+    // side, on both workers at once, and both tell one observer.
+    const std::size_t ab = 20000;
+    const std::size_t cd = 30000;
+    Write("a", std::string(ab, 'a'));
+    Write("b", std::string(ab, 'a'));
+    Write("c", std::string(cd, 'c'));
+    Write("d", std::string(cd - 1, 'c') + "d");
+    Walked({"a", "b"}, ab);
+    Walked({"c", "d"}, cd);
     BothAtOnce mode;
+    SharedReadCount read;
     {
         CX::Workers::OrderedPool<CX::Duplicates::SizeJob, CX::Workers::Identifier> pool(
-            2, mode, 1, static_cast<CX::Workers::IReadObserver*>(nullptr));
+            2, mode, 1, static_cast<CX::Workers::IReadObserver*>(&read));
         for (std::size_t first : {0, 2}) {
             CX::Duplicates::SizeJob& job = pool.Next();
             job.Table = &m_files;
+            job.Observer = &read;
             job.Files.assign(m_found.begin() + static_cast<std::ptrdiff_t>(first),
                              m_found.begin() + static_cast<std::ptrdiff_t>(first + 2));
             pool.Submit();
@@ -196,6 +212,7 @@ TEST_F(CompareSize, TwoSizesOnTwoWorkersAtOnce) {
     EXPECT_EQ(mode.Delivered,
               (std::vector<std::vector<Verdict>>{{Verdict::Identified, Verdict::Identified},
                                                  {Verdict::Unique, Verdict::Unique}}));
+    EXPECT_EQ(read.Bytes.load(), 2 * ab + 2 * cd);
 }
 
 Found At(std::uint32_t file, std::uint8_t content, std::uint64_t inode) {
