@@ -71,6 +71,9 @@ private:
 // each at once); a larger run of them is read on one file after another.
 constexpr std::size_t Together = 8;
 
+// A compared file is only read, unless a cache asks its facts: its type costs no call.
+constexpr auto WhenNeeded = CX::IO::FileInputStream::TypeAsked::WhenNeeded;
+
 // What is kept of a file longer than a first block while it is compared: only while its
 // first block is read and the rest is not.
 struct Part {
@@ -195,7 +198,7 @@ void Comparison::OpenAll() {
         if (m_facts != nullptr) {
             (*m_facts)[at].ReadFrom = Now();
         }
-        auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at));
+        auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at), WhenNeeded);
         if (!Known(*stream, at, seen)) {
             continue;
         }
@@ -329,7 +332,7 @@ void Comparison::ReadOnWhereHeadsMeet() {
 std::unique_ptr<CX::IO::FileInputStream> Comparison::Reopen(std::size_t at, bool& anew) {
     Part& part = *m_parts[at];
     const std::int64_t openedAfter = Now();
-    auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at));
+    auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at), WhenNeeded);
     CX::IO::FileFacts facts;
     DWORD error = ERROR_SUCCESS;
     if (!stream->IsOpen()) {

@@ -30,7 +30,7 @@ HANDLE OpenForReading(const WCHAR* pPath) {
 
 }  // namespace
 
-FileInputStream::FileInputStream(const char* pPath) {
+FileInputStream::FileInputStream(const char* pPath, TypeAsked typeAsked) {
     if (pPath == nullptr) {
         m_openError = ERROR_INVALID_PARAMETER;
         return;
@@ -38,6 +38,9 @@ FileInputStream::FileInputStream(const char* pPath) {
     m_strName.assign(pPath);
     // Construction reports nothing; the caller asks IsOpen.
     static_cast<void>(Open(pPath));
+    if (typeAsked == TypeAsked::AtOpen) {
+        static_cast<void>(IsDiskFile());
+    }
 }
 
 Status FileInputStream::Open(const char* pPath) {

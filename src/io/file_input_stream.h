@@ -16,10 +16,14 @@ namespace CX::IO {
 // that did not open answers NotReady, "File not opened".
 class FileInputStream : public IInputStream {
 public:
+    // When the system is asked what the handle is (IsDiskFile): at the open, or the first
+    // time it matters, for a caller that may only read (it then costs nothing).
+    enum class TypeAsked : std::uint8_t { AtOpen, WhenNeeded };
+
     // Opens pPath, a NUL-terminated UTF-8 path. Whether it opened is told by IsOpen only.
     // A path of MAX_PATH units or more that the system refuses is tried once more in its
     // \\?\ form.
-    explicit FileInputStream(const char* pPath);
+    explicit FileInputStream(const char* pPath, TypeAsked typeAsked = TypeAsked::AtOpen);
     ~FileInputStream() override;
 
     FileInputStream(const FileInputStream&) = delete;
@@ -47,8 +51,7 @@ public:
     bool GetIdentity(FileIdentity& identity, DWORD& error) const;
 
     // The system calls the open handle a disk file: its size and times follow its bytes.
-    // Asked of the system once, the first time it matters (here or in GetSize): a handle's
-    // type never changes, and a stream that is only read never needs it.
+    // Asked of the system once (see TypeAsked): a handle's type never changes.
     bool IsDiskFile() const;
 
     // Why the open failed, as a system error number (ERROR_NO_UNICODE_TRANSLATION when
