@@ -55,9 +55,9 @@ inline constexpr std::uint64_t FirstBlock = 0x4000;
 // bytes compared as they come and hashed once for those still alike, and a file that parts
 // from every other before its end is left there, Unique. A file whose open handle tells another
 // size than the walk saw has changed: it is read to its end whatever its first block, since
-// it may now equal a file of another size. A member is left Identified when its identifier
-// is another's too, or when the bytes read are not the size the walk saw, and its file,
-// identifier and identity are in found, in no particular order; every other one is Unique.
+// it may now equal a file of another size. A member is left Identified, with its identifier
+// in its Found, when that identifier is another's too or the bytes read are not the size
+// the walk saw; every other one is Unique.
 // A file is known by its identity alone (one system call) unless its facts are needed: a
 // file longer than a first block keeps them, to tell whether it changed before it is read
 // on, and with known files every disk file's facts are asked.
