@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <unordered_set>
+#include <string>
 
 #include "io/file_input_stream.h"
 
@@ -12,18 +12,70 @@ namespace {
 
 using CX::Workers::Failure;
 
-struct IdentityHash {
-    std::size_t operator()(const CX::IO::FileIdentity& identity) const {
-        return std::hash<std::uint64_t>()(identity.Index ^ (identity.Volume * 0x9E3779B97F4A7C15u) ^
-                                          (identity.IndexHigh << 1));
-    }
-};
-
 bool Before(const CX::Hash::ContentRecord& a, const CX::Hash::ContentRecord& b) {
     return std::memcmp(a.Bytes, b.Bytes, sizeof a.Bytes) < 0;
 }
 
-// What is kept of a member between its reads.
+// The members met so far, by identity: open addressing over their numbers, so that a file
+// costs a few bytes here rather than a node of its own.
+class IdentitySet {
+public:
+    explicit IdentitySet(const std::vector<Found>& files) : m_files(files) {}
+
+    // False when a member met before has at's identity.
+    bool Insert(std::size_t at) {
+        if ((m_count + 1) * 2 > m_slots.size()) {
+            Grow();
+        }
+        std::uint32_t* slot = Find(m_files[at].Identity);
+        if (*slot != 0) {
+            return false;
+        }
+        *slot = static_cast<std::uint32_t>(at + 1);
+        ++m_count;
+        return true;
+    }
+    std::size_t Count() const { return m_count; }
+
+private:
+    static std::size_t Hash(const CX::IO::FileIdentity& identity) {
+        std::uint64_t h = identity.Index * 0x9E3779B97F4A7C15u;
+        h ^= (identity.Volume + (identity.IndexHigh << 1)) * 0xC2B2AE3D27D4EB4Fu;
+        return static_cast<std::size_t>(h ^ (h >> 29));
+    }
+    // The slot that holds identity, or the empty one where it would go.
+    std::uint32_t* Find(const CX::IO::FileIdentity& identity) {
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = Hash(identity) & mask;; i = (i + 1) & mask) {
+            if (m_slots[i] == 0 || m_files[m_slots[i] - 1].Identity == identity) {
+                return &m_slots[i];
+            }
+        }
+    }
+    void Grow() {
+        std::vector<std::uint32_t> old(std::max<std::size_t>(16, 2 * m_slots.size()), 0);
+        old.swap(m_slots);
+        for (const std::uint32_t number : old) {
+            if (number != 0) {
+                *Find(m_files[number - 1].Identity) = number;
+            }
+        }
+    }
+
+    const std::vector<Found>& m_files;
+    std::vector<std::uint32_t> m_slots;  // a member's number + 1; 0 is empty
+    std::size_t m_count = 0;
+};
+
+// At most this many files whose first blocks are one are read on side by side (a block of
+// each at once); a larger run of them is read on one file after another.
+constexpr std::size_t Together = 8;
+
+// A compared file is only read, unless a cache asks its facts: its type costs no call.
+constexpr auto WhenNeeded = CX::IO::FileInputStream::TypeAsked::WhenNeeded;
+
+// What is kept of a file longer than a first block while it is compared: only while its
+// first block is read and the rest is not.
 struct Part {
     CX::Workers::PartRead Read;
     CX::IO::FileFacts Facts;       // of the handle the first block was read from
@@ -32,38 +84,49 @@ struct Part {
 
 class Comparison {
 public:
-    Comparison(const FileTable& files, std::vector<Member>& members,
-               CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
+    Comparison(const FileTable& table, std::vector<Found>& files, std::vector<Member>& members,
+               CX::Workers::Identifier& identifier, CX::Workers::IReadObserver* observer,
+               const CX::Workers::IKnownFiles* known, std::vector<MemberFacts>* facts,
                std::uint64_t firstBlock)
-        : m_files(files),
+        : m_table(table),
+          m_files(files),
           m_members(members),
           m_identifier(identifier),
           m_known(known),
+          m_facts(facts),
           m_firstBlock(firstBlock),
-          // A part is kept for each file only where files are longer than a first block:
-          // shorter ones are read whole at once, in one part that each reuses.
-          m_parts(!members.empty() && files.Size(members.front().File) > firstBlock ? members.size()
-                                                                                    : 0) {}
+          // Files no longer than a first block are read whole at once, and keep no part.
+          m_long(!files.empty() && table.Size(files.front().File) > firstBlock),
+          m_parts(m_long ? files.size() : 0),
+          m_observer(observer) {
+        m_members.assign(files.size(), Member{});
+        if (m_facts != nullptr) {
+            m_facts->assign(files.size(), MemberFacts{});
+        }
+    }
 
     void Run() {
         OpenAll();
-        std::unordered_set<CX::IO::FileIdentity, IdentityHash>().swap(m_seen);
         ReadOnWhereHeadsMeet();
         KeepShared();
-        // Facts a read on took anew (see ReadRest); where no part is kept, Known set them.
-        for (std::size_t at = 0; at < m_parts.size(); ++at) {
-            m_members[at].Facts = m_parts[at].Facts;
-        }
     }
 
 private:
     void OpenAll();
-    // Takes the facts of an opened member's handle; false when it is failed or a file met
-    // before.
-    bool Known(CX::IO::FileInputStream& stream, std::size_t at);
+    // Takes what is needed of an opened member's handle; false when it is failed, a file
+    // met before, or known.
+    bool Known(CX::IO::FileInputStream& stream, std::size_t at, IdentitySet& seen);
     void ReadFirst(CX::IO::FileInputStream& stream, std::size_t at);
     void ReadOnWhereHeadsMeet();
+    // Opens at again to read on: where its first read stopped, or from its start (anew)
+    // when it is not the file it was then. Null when it failed.
+    std::unique_ptr<CX::IO::FileInputStream> Reopen(std::size_t at, bool& anew);
     void ReadRest(std::size_t at);
+    void ReadToEnd(CX::IO::FileInputStream& stream, std::size_t at);
+    struct Reader;
+    void ReadOnTogether(const std::size_t* first, std::size_t count);
+    // A block of reader's file, as much as it holds; false when a read failed.
+    bool Fill(Reader& reader);
     void KeepShared();
     // The members whose verdict is what, ordered by their records (heads for Begun).
     std::vector<std::size_t> Ordered(Verdict what) const;
@@ -71,45 +134,75 @@ private:
     std::int64_t Now() const { return m_known != nullptr ? m_known->Now() : 0; }
     void Fail(std::size_t at, Failure what, DWORD error) {
         m_members[at].What = Verdict::Failed;
-        m_members[at].Result.What = what;
-        m_members[at].Result.Error = error;
+        m_members[at].Failure = what;
+        m_members[at].Error = error;
+        if (m_long) {
+            m_parts[at].reset();
+        }
+    }
+    // Where the reading of at ended, in the member.
+    void Ended(std::size_t at, bool read) {
+        Member& member = m_members[at];
+        member.ReadWhole = read;
+        if (!read) {
+            member.What = Verdict::Failed;
+            member.Failure = m_outcome.What;
+            member.Error = m_outcome.Error;
+            return;
+        }
+        Identified(at, m_outcome.Record);
+    }
+    void Identified(std::size_t at, const CX::Hash::ContentRecord& record) {
+        m_members[at].What = Verdict::Identified;
+        m_files[at].Record = record;
+        if (m_facts != nullptr) {
+            (*m_facts)[at].Record = record;
+        }
     }
     // The open handle's size is not the one the walk saw: the file has changed, and what it
     // holds now may equal a file of another size, so it is read whatever its first block.
     bool Changed(std::size_t at) const {
-        return m_parts[at].Facts.Size != m_files.Size(m_members[at].File);
+        return m_parts[at]->Facts.Size != m_table.Size(m_files[at].File);
     }
-    Part& PartOf(std::size_t at) { return m_parts.empty() ? m_whole : m_parts[at]; }
-    const char* Path(std::size_t at) const { return m_files.OpenPath(m_members[at].File); }
+    // at's open path, until the next call.
+    const char* Path(std::size_t at) { return m_table.OpenPath(m_files[at].File, m_path); }
     const CX::Hash::ContentRecord& Key(std::size_t at) const {
-        return m_members[at].What == Verdict::Begun ? m_parts[at].Head
-                                                    : m_members[at].Result.Record;
+        return m_members[at].What == Verdict::Begun ? m_parts[at]->Head : m_files[at].Record;
     }
 
-    const FileTable& m_files;
+    const FileTable& m_table;
+    std::vector<Found>& m_files;
     std::vector<Member>& m_members;
     CX::Workers::Identifier& m_identifier;
     const CX::Workers::IKnownFiles* m_known;
+    std::vector<MemberFacts>* m_facts;
     bool m_anyKnown = false;  // a member's identifier came from the known files
     const std::uint64_t m_firstBlock;
-    std::vector<Part> m_parts;
-    Part m_whole;
-    std::unordered_set<CX::IO::FileIdentity, IdentityHash> m_seen;
+    const bool m_long;
+    std::vector<std::unique_ptr<Part>> m_parts;  // with m_long, one a member while Begun
+    CX::Workers::PartRead m_whole;               // a short file's read, reused
+    CX::Workers::Outcome m_outcome;              // a read's outcome, reused
+    CX::Workers::IReadObserver* m_observer;
+    std::unique_ptr<std::uint8_t[]> m_blocks;  // a block for each file read on together
+    std::string m_path;                        // an open path made from its folder
 };
 
 void Comparison::OpenAll() {
+    IdentitySet seen(m_files);
     // The first file met stays open, unread, until a second one is known: a size held by
     // one file under several names costs no read.
     std::unique_ptr<CX::IO::FileInputStream> held;
     std::size_t heldAt = 0;
     for (std::size_t at = 0; at < m_members.size(); ++at) {
         m_members[at].What = Verdict::Unique;
-        m_members[at].ReadFrom = Now();
-        auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at));
-        if (!Known(*stream, at)) {
+        if (m_facts != nullptr) {
+            (*m_facts)[at].ReadFrom = Now();
+        }
+        auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at), WhenNeeded);
+        if (!Known(*stream, at, seen)) {
             continue;
         }
-        if (m_seen.size() == 1) {
+        if (seen.Count() == 1) {
             held = std::move(stream);
             heldAt = at;
             continue;
@@ -125,48 +218,77 @@ void Comparison::OpenAll() {
     }
 }
 
-bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at) {
+bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at, IdentitySet& seen) {
     if (!stream.IsOpen()) {
         Fail(at, Failure::Open, stream.GetOpenError());
         return false;
     }
+    Member& member = m_members[at];
+    MemberFacts* facts = nullptr;
+    if (m_facts != nullptr && stream.IsDiskFile()) {
+        facts = &(*m_facts)[at];
+    }
+    if (m_long) {
+        m_parts[at] = std::make_unique<Part>();
+    }
     DWORD error = ERROR_SUCCESS;
-    if (!stream.GetFacts(PartOf(at).Facts, error)) {
+    bool told;
+    if (m_long || facts != nullptr) {
+        CX::IO::FileFacts& taken = m_long ? m_parts[at]->Facts : facts->Facts;
+        told = stream.GetFacts(taken, error);
+        m_files[at].Identity = taken.Identity;
+        if (facts != nullptr) {
+            facts->Facts = taken;
+            facts->Has = told;
+        }
+    } else {
+        told = stream.GetIdentity(m_files[at].Identity, error);
+    }
+    if (!told) {
         Fail(at, Failure::Read, error);
         return false;
     }
-    m_members[at].Identity = PartOf(at).Facts.Identity;
-    m_members[at].Facts = PartOf(at).Facts;
-    if (!m_seen.insert(m_members[at].Identity).second) {
-        m_members[at].What = Verdict::SameFile;
+    if (!seen.Insert(at)) {
+        member.What = Verdict::SameFile;
+        if (m_long) {
+            m_parts[at].reset();
+        }
         return false;
     }
-    if (m_known != nullptr && m_known->Known(m_members[at].Facts, m_members[at].Result.Record)) {
-        m_members[at].What = Verdict::Identified;
-        m_members[at].WasKnown = true;
+    CX::Hash::ContentRecord record;
+    if (facts != nullptr && m_known->Known(facts->Facts, record)) {
+        Identified(at, record);
+        member.WasKnown = true;
         m_anyKnown = true;
+        if (m_long) {
+            m_parts[at].reset();
+        }
         return false;
     }
     return true;
 }
 
 void Comparison::ReadFirst(CX::IO::FileInputStream& stream, std::size_t at) {
-    Part& part = PartOf(at);
-    Member& member = m_members[at];
-    part.Read.Digest.Reset();
-    // Where no part is kept, a file that has grown past its first block since the walk
-    // is read on at once: it is read whole whatever its first block (see Changed).
-    const std::uint64_t limit = m_parts.empty() ? CX::Workers::Identifier::NoLimit : m_firstBlock;
-    if (!m_identifier.ReadPart(stream, Path(at), limit, part.Read, member.Result)) {
-        member.What = Verdict::Failed;
+    if (!m_long) {
+        // A file that has grown past its first block since the walk is read on at once: it
+        // is read whole whatever its first block (see Changed).
+        m_whole.Digest.Reset();
+        Ended(at, m_identifier.ReadPart(stream, stream.GetName(), CX::Workers::Identifier::NoLimit,
+                                        m_whole, m_outcome));
+        return;
+    }
+    Part& part = *m_parts[at];
+    if (!m_identifier.ReadPart(stream, stream.GetName(), m_firstBlock, part.Read, m_outcome)) {
+        Ended(at, false);
+        m_parts[at].reset();
         return;
     }
     if (part.Read.Ended) {
-        member.What = Verdict::Identified;
-        member.ReadWhole = true;
+        Ended(at, true);
+        m_parts[at].reset();
         return;
     }
-    member.What = Verdict::Begun;
+    m_members[at].What = Verdict::Begun;
     part.Read.Digest.Final(part.Head);
 }
 
@@ -189,61 +311,205 @@ void Comparison::ReadOnWhereHeadsMeet() {
         while (end < begun.size() && Key(begun[end]) == Key(begun[i])) {
             ++end;
         }
-        for (std::size_t k = i; k < end; ++k) {
-            if (end - i == 1 && !Changed(begun[k]) && !m_anyKnown) {
-                m_members[begun[k]].What = Verdict::Unique;
-            } else {
-                ReadRest(begun[k]);
+        if (end - i > 1 && end - i <= Together && !m_anyKnown) {
+            ReadOnTogether(&begun[i], end - i);
+        } else {
+            for (std::size_t k = i; k < end; ++k) {
+                if (end - i == 1 && !Changed(begun[k]) && !m_anyKnown) {
+                    m_members[begun[k]].What = Verdict::Unique;
+                } else {
+                    ReadRest(begun[k]);
+                }
             }
+        }
+        for (std::size_t k = i; k < end; ++k) {
+            m_parts[begun[k]].reset();
         }
         i = end;
     }
 }
 
-void Comparison::ReadRest(std::size_t at) {
-    Member& member = m_members[at];
-    Part& part = m_parts[at];
+std::unique_ptr<CX::IO::FileInputStream> Comparison::Reopen(std::size_t at, bool& anew) {
+    Part& part = *m_parts[at];
     const std::int64_t openedAfter = Now();
-    CX::IO::FileInputStream stream(Path(at));
+    auto stream = std::make_unique<CX::IO::FileInputStream>(Path(at), WhenNeeded);
     CX::IO::FileFacts facts;
     DWORD error = ERROR_SUCCESS;
-    if (!stream.IsOpen()) {
-        Fail(at, Failure::Open, stream.GetOpenError());
-        return;
+    if (!stream->IsOpen()) {
+        Fail(at, Failure::Open, stream->GetOpenError());
+        return nullptr;
     }
-    if (!stream.GetFacts(facts, error)) {
+    if (!stream->GetFacts(facts, error)) {
         Fail(at, Failure::Read, error);
-        return;
+        return nullptr;
     }
-    if (!(facts.Identity == part.Facts.Identity) || facts.LastWrite != part.Facts.LastWrite ||
-        facts.Change != part.Facts.Change) {
+    anew = !(facts.Identity == part.Facts.Identity) || facts.LastWrite != part.Facts.LastWrite ||
+           facts.Change != part.Facts.Change;
+    if (anew) {
         // Another file under the name now, or this one written since its first block was
         // read: what that block held may be gone, so the file is read anew from its start.
-        member.Identity = facts.Identity;
-        member.ReadFrom = openedAfter;
+        m_files[at].Identity = facts.Identity;
         part.Facts = facts;
         part.Read.Digest.Reset();
-    } else if (!stream.Seek(part.Read.Digest.Count()).IsSuccess()) {
+        if (m_facts != nullptr) {
+            MemberFacts& kept = (*m_facts)[at];
+            kept.Has = stream->IsDiskFile();
+            kept.Facts = facts;
+            kept.ReadFrom = openedAfter;
+        }
+    } else if (!stream->Seek(part.Read.Digest.Count()).IsSuccess()) {
         Fail(at, Failure::Read, GetLastError());
-        return;
+        return nullptr;
     }
-    const bool read = m_identifier.ReadPart(stream, Path(at), CX::Workers::Identifier::NoLimit,
-                                            part.Read, member.Result);
-    member.What = read ? Verdict::Identified : Verdict::Failed;
-    member.ReadWhole = read;
+    return stream;
+}
+
+void Comparison::ReadRest(std::size_t at) {
+    bool anew = false;
+    if (std::unique_ptr<CX::IO::FileInputStream> stream = Reopen(at, anew)) {
+        ReadToEnd(*stream, at);
+    }
+}
+
+void Comparison::ReadToEnd(CX::IO::FileInputStream& stream, std::size_t at) {
+    Ended(at, m_identifier.ReadPart(stream, stream.GetName(), CX::Workers::Identifier::NoLimit,
+                                    m_parts[at]->Read, m_outcome));
+}
+
+// One of the files read on together.
+struct Comparison::Reader {
+    std::size_t At = 0;
+    std::unique_ptr<CX::IO::FileInputStream> Stream;
+    std::uint8_t* Block = nullptr;
+    std::uint32_t Got = 0;  // in Block this round
+    bool Ended = false;     // a read delivered nothing
+};
+
+void Comparison::ReadOnTogether(const std::size_t* first, std::size_t count) {
+    if (!m_blocks) {
+        m_blocks.reset(new std::uint8_t[Together * CX::Workers::Identifier::BlockSize]);
+    }
+    std::vector<Reader> readers;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t at = first[k];
+        if (Changed(at)) {
+            ReadRest(at);
+            continue;
+        }
+        bool anew = false;
+        std::unique_ptr<CX::IO::FileInputStream> stream = Reopen(at, anew);
+        if (stream && anew) {
+            ReadToEnd(*stream, at);
+        } else if (stream) {
+            Reader& reader = readers.emplace_back();
+            reader.At = at;
+            reader.Stream = std::move(stream);
+            reader.Block =
+                m_blocks.get() + (readers.size() - 1) * CX::Workers::Identifier::BlockSize;
+            if (m_observer != nullptr) {
+                m_observer->Started(reader.Stream->GetName());
+            }
+        }
+    }
+    // Runs of readers still alike, each with the digest of what they hold alike so far:
+    // their first blocks were one, so any one's digest is theirs.
+    struct Run {
+        std::vector<Reader*> Readers;
+        CX::Digest::RecordDigest Digest;
+    };
+    std::vector<Run> runs;
+    if (!readers.empty()) {
+        Run& all = runs.emplace_back();
+        all.Digest = m_parts[readers.front().At]->Read.Digest;
+        for (Reader& reader : readers) {
+            all.Readers.push_back(&reader);
+        }
+    }
+    while (!runs.empty()) {
+        std::vector<Run> next;
+        for (Run& run : runs) {
+            std::vector<Reader*> alive;
+            for (Reader* reader : run.Readers) {
+                if (Fill(*reader)) {
+                    alive.push_back(reader);
+                }
+            }
+            // Readers with the same bytes this round, and the same end, go on as one run.
+            while (!alive.empty()) {
+                Reader* const head = alive.front();
+                std::vector<Reader*> same;
+                std::vector<Reader*> rest;
+                for (Reader* reader : alive) {
+                    const bool alike = reader->Got == head->Got && reader->Ended == head->Ended &&
+                                       std::memcmp(reader->Block, head->Block, head->Got) == 0;
+                    (alike ? same : rest).push_back(reader);
+                }
+                alive.swap(rest);
+                if (same.size() == 1 && !head->Ended) {
+                    // Its bytes part from every other's, before its end: no file of the size
+                    // holds them, and the rest of it is never read.
+                    m_members[head->At].What = Verdict::Unique;
+                    head->Stream.reset();
+                    continue;
+                }
+                Run& going = next.emplace_back();
+                going.Digest = run.Digest;
+                going.Digest.Update(head->Block, head->Got);
+                going.Readers.swap(same);
+            }
+        }
+        runs.clear();
+        for (Run& run : next) {
+            if (!run.Readers.front()->Ended) {
+                runs.push_back(std::move(run));
+                continue;
+            }
+            CX::Hash::ContentRecord record;
+            run.Digest.Final(record);
+            for (Reader* reader : run.Readers) {
+                Identified(reader->At, record);
+                m_members[reader->At].ReadWhole = true;
+                if (m_observer != nullptr) {
+                    m_observer->Finished();
+                }
+            }
+        }
+    }
+}
+
+bool Comparison::Fill(Reader& reader) {
+    reader.Got = 0;
+    while (reader.Got < CX::Workers::Identifier::BlockSize) {
+        std::uint32_t got = 0;
+        const Status status = reader.Stream->Read(
+            reader.Block + reader.Got, CX::Workers::Identifier::BlockSize - reader.Got, &got);
+        if (status.Code == StatusCode::EndOfData) {
+            reader.Ended = true;
+            break;
+        }
+        if (!status.IsSuccess()) {
+            Fail(reader.At, Failure::Read, GetLastError());
+            reader.Stream.reset();
+            return false;
+        }
+        reader.Got += got;
+    }
+    if (m_observer != nullptr) {
+        m_observer->Read(reader.Got);
+    }
+    return true;
 }
 
 void Comparison::KeepShared() {
-    const std::uint64_t size = m_members.empty() ? 0 : m_files.Size(m_members.front().File);
+    const std::uint64_t size = m_files.empty() ? 0 : m_table.Size(m_files.front().File);
     const std::vector<std::size_t> identified = Ordered(Verdict::Identified);
     for (std::size_t i = 0; i < identified.size();) {
         std::size_t end = i + 1;
         while (end < identified.size() && Key(identified[end]) == Key(identified[i])) {
             ++end;
         }
-        Member& member = m_members[identified[i]];
-        if (end - i == 1 && member.Result.Record.Length() == size) {
-            member.What = Verdict::Unique;
+        if (end - i == 1 && m_files[identified[i]].Record.Length() == size) {
+            m_members[identified[i]].What = Verdict::Unique;
         }
         i = end;
     }
@@ -251,10 +517,13 @@ void Comparison::KeepShared() {
 
 }  // namespace
 
-void CompareSize(const FileTable& files, std::vector<Member>& members,
-                 CX::Workers::Identifier& identifier, const CX::Workers::IKnownFiles* known,
+void CompareSize(const FileTable& table, std::vector<Found>& files, std::vector<Member>& members,
+                 CX::Workers::Identifier& identifier, CX::Workers::IReadObserver* observer,
+                 const CX::Workers::IKnownFiles* known, std::vector<MemberFacts>* facts,
                  std::uint64_t firstBlock) {
-    Comparison(files, members, identifier, known, firstBlock).Run();
+    Comparison(table, files, members, identifier, observer, known,
+               known != nullptr ? facts : nullptr, firstBlock)
+        .Run();
 }
 
 }  // namespace CX::Duplicates

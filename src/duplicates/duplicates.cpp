@@ -29,6 +29,7 @@ public:
         : RunCore(options.Zero, jobs, observer),
           m_options(options),
           m_cache(cache),
+          m_observer(observer),
           m_walker(options.Dereference, true) {}
 
     // A folder is walked; any other operand is taken when it is a regular file.
@@ -66,25 +67,21 @@ public:
     // Every size that more than one file has goes to the workers, the largest first.
     void Compare() {
         const std::vector<FileTable::Number> shared = m_files.SharedSizes();
-        // As many as could be found: no copy as it grows, and pages never written cost
-        // nothing.
-        m_found.reserve(shared.size());
         for (std::size_t i = 0; i < shared.size();) {
             SizeJob& job = Next();
             job.What = CX::Run::JobBase::Kind::Work;
-            job.Files = &m_files;
+            job.Table = &m_files;
             job.Known = m_cache;
-            job.Members.clear();
+            job.Observer = m_observer;
+            job.Files.clear();
             const std::uint64_t size = m_files.Size(shared[i]);
             std::size_t end = i;
             while (end < shared.size() && m_files.Size(shared[end]) == size) {
                 ++end;
             }
-            job.Members.reserve(end - i);
+            job.Files.reserve(end - i);
             for (; i < end; ++i) {
-                Member member;
-                member.File = shared[i];
-                job.Members.push_back(member);
+                job.Files.emplace_back().File = shared[i];
             }
             Submit();
         }
@@ -92,31 +89,66 @@ public:
 
 private:
     void Delivered(SizeJob& job) override {
-        for (const Member& member : job.Members) {
-            Learn(member);
+        // The files that may have a duplicate stay, in place, in walk order.
+        std::size_t kept = 0;
+        for (std::size_t at = 0; at < job.Members.size(); ++at) {
+            const Member& member = job.Members[at];
+            if (at < job.Facts.size()) {
+                Learn(member, job.Facts[at]);
+            }
             if (member.What == Verdict::Failed) {
-                Report(std::string(m_files.Name(member.File)),
-                       CX::Run::OutcomeWords(member.Result));
+                CX::Workers::Outcome outcome;
+                outcome.What = member.Failure;
+                outcome.Error = member.Error;
+                Report(m_files.Name(job.Files[at].File), CX::Run::OutcomeWords(outcome));
                 m_trouble = true;
             } else if (member.What == Verdict::SameFile) {
                 --m_compared;  // a second name of a file counted already
             } else if (member.What == Verdict::Identified) {
-                m_found.push_back(Found{member.File, member.Result.Record, member.Identity});
+                job.Files[kept++] = job.Files[at];
             }
         }
+        job.Files.resize(kept);
+        // Many are kept as the worker left them, not copied.
+        if (kept > KeptMembers) {
+            m_pieces.push_back(std::move(job.Files));
+            job.Files = std::vector<Found>();
+        } else {
+            m_found.insert(m_found.end(), job.Files.begin(), job.Files.end());
+        }
         if (job.Members.capacity() > KeptMembers) {
+            std::vector<Found>().swap(job.Files);
             std::vector<Member>().swap(job.Members);
+            std::vector<MemberFacts>().swap(job.Facts);
         }
     }
+    // The pieces join the found, each let go once it is in.
+    void Gather() {
+        if (m_found.empty() && m_pieces.size() == 1) {
+            m_found.swap(m_pieces.front());
+            m_pieces.clear();
+            return;
+        }
+        std::size_t total = m_found.size();
+        for (const std::vector<Found>& piece : m_pieces) {
+            total += piece.size();
+        }
+        m_found.reserve(total);
+        for (std::vector<Found>& piece : m_pieces) {
+            m_found.insert(m_found.end(), piece.begin(), piece.end());
+            std::vector<Found>().swap(piece);
+        }
+        m_pieces.clear();
+    }
     // What the cache learns of a member, here on the one delivering thread.
-    void Learn(const Member& member) {
-        if (m_cache == nullptr) {
+    void Learn(const Member& member, const MemberFacts& facts) {
+        if (m_cache == nullptr || !facts.Has) {
             return;
         }
         if (member.WasKnown) {
-            m_cache->Seen(member.Facts);
+            m_cache->Seen(facts.Facts);
         } else if (member.ReadWhole) {
-            m_cache->Offer(member.Facts, member.Result.Record, member.ReadFrom);
+            m_cache->Offer(facts.Facts, facts.Record, facts.ReadFrom);
         }
     }
     void DeliveredText(SizeJob& job) override {
@@ -125,6 +157,7 @@ private:
     }
 
     void AllDelivered() override {
+        Gather();
         const std::vector<Group> groups = FormGroups(m_found);
         PrintGroups(m_found, groups, m_files,
                     m_options.Duplicating.Json ? Format::Json : Format::Lines, m_options.Zero,
@@ -136,10 +169,12 @@ private:
 
     const CX::Options::Options& m_options;
     CX::Cache::Cache* m_cache;
+    CX::Workers::IReadObserver* m_observer;
     CX::Walk::TreeWalker m_walker;
     FileTable m_files;
     std::uint64_t m_compared = 0;  // files, each counted once whatever its names
     std::vector<Found> m_found;    // the files read to their end that may have a duplicate
+    std::vector<std::vector<Found>> m_pieces;  // more of them, as large sizes' jobs found them
 };
 
 }  // namespace

@@ -7,40 +7,82 @@ namespace CX::Duplicates {
 
 FileTable::FileTable() = default;
 
-bool FileTable::Add(std::string_view name, std::string_view openPath, std::uint64_t size) {
-    const bool sameOpen = openPath == name;
-    // Each with its NUL, so that a path can be handed to the system as it is stored.
-    const std::size_t need = name.size() + 1 + (sameOpen ? 0 : openPath.size() + 1);
-    if (need > PieceSize || m_entries.size() >= 0xFFFFFFFFu) {
-        return false;
-    }
+char* FileTable::Room(std::size_t need, std::uint64_t& at) {
     if (PieceSize - m_used < need) {
         m_pieces.push_back(std::make_unique<char[]>(PieceSize));
         m_used = 0;
     }
-    char* at = m_pieces.back().get() + m_used;
+    at = (m_pieces.size() - 1) * PieceSize + m_used;
+    m_used += need;
+    return m_pieces.back().get() + (at % PieceSize);
+}
+
+bool FileTable::Add(std::string_view name, std::string_view openPath, std::uint64_t size) {
+    if (m_entries.size() >= NoFolder || name.size() >= PieceSize || openPath.size() >= PieceSize) {
+        return false;
+    }
+    const std::size_t slash = name.rfind('/');
+    if (openPath == name && slash != std::string_view::npos) {
+        const std::string_view folder = name.substr(0, slash + 1);
+        const std::string_view last = name.substr(slash + 1);
+        if (m_folders.empty() ||
+            std::string_view(Text(m_folders.back().At), m_folders.back().Length) != folder) {
+            Folder kept{0, folder.size()};
+            std::memcpy(Room(folder.size(), kept.At), folder.data(), folder.size());
+            m_folders.push_back(kept);
+        }
+        Entry entry{size, 0, static_cast<std::uint32_t>(m_folders.size() - 1),
+                    static_cast<std::uint32_t>(last.size())};
+        // With its NUL, so that a name without a folder can be handed to the system as it is
+        // stored.
+        char* at = Room(last.size() + 1, entry.At);
+        std::memcpy(at, last.data(), last.size());
+        at[last.size()] = '\0';
+        m_entries.push_back(entry);
+        return true;
+    }
+    const bool sameOpen = openPath == name;
+    const std::size_t need = name.size() + 1 + (sameOpen ? 0 : openPath.size() + 1);
+    if (need > PieceSize) {
+        return false;
+    }
+    Entry entry{size, 0, NoFolder,
+                static_cast<std::uint32_t>(name.size()) | (sameOpen ? 0 : OpenFollows)};
+    char* at = Room(need, entry.At);
     std::memcpy(at, name.data(), name.size());
     at[name.size()] = '\0';
     if (!sameOpen) {
         std::memcpy(at + name.size() + 1, openPath.data(), openPath.size());
         at[need - 1] = '\0';
     }
-    m_entries.push_back(Entry{size, (m_pieces.size() - 1) * PieceSize + m_used,
-                              static_cast<std::uint32_t>(name.size()),
-                              static_cast<std::uint32_t>(sameOpen ? 0 : openPath.size())});
-    m_used += need;
+    m_entries.push_back(entry);
     return true;
 }
 
-std::string_view FileTable::Name(Number file) const {
+std::string FileTable::Name(Number file) const {
     const Entry& entry = m_entries[file];
-    return std::string_view(Text(entry.At), entry.NameLength);
+    const std::string_view own(Text(entry.At), entry.Length & ~OpenFollows);
+    if (entry.Folder == NoFolder) {
+        return std::string(own);
+    }
+    const Folder& folder = m_folders[entry.Folder];
+    std::string name;
+    name.reserve(folder.Length + own.size());
+    name.append(Text(folder.At), folder.Length);
+    name.append(own);
+    return name;
 }
 
-const char* FileTable::OpenPath(Number file) const {
+const char* FileTable::OpenPath(Number file, std::string& path) const {
     const Entry& entry = m_entries[file];
-    const char* name = Text(entry.At);
-    return entry.OpenLength == 0 ? name : name + entry.NameLength + 1;
+    const char* own = Text(entry.At);
+    if (entry.Folder == NoFolder) {
+        return (entry.Length & OpenFollows) == 0 ? own : own + (entry.Length & ~OpenFollows) + 1;
+    }
+    const Folder& folder = m_folders[entry.Folder];
+    path.assign(Text(folder.At), folder.Length);
+    path.append(own, entry.Length);
+    return path.c_str();
 }
 
 std::vector<FileTable::Number> FileTable::SharedSizes() const {

@@ -30,7 +30,7 @@ HANDLE OpenForReading(const WCHAR* pPath) {
 
 }  // namespace
 
-FileInputStream::FileInputStream(const char* pPath) {
+FileInputStream::FileInputStream(const char* pPath, TypeAsked typeAsked) {
     if (pPath == nullptr) {
         m_openError = ERROR_INVALID_PARAMETER;
         return;
@@ -38,6 +38,9 @@ FileInputStream::FileInputStream(const char* pPath) {
     m_strName.assign(pPath);
     // Construction reports nothing; the caller asks IsOpen.
     static_cast<void>(Open(pPath));
+    if (typeAsked == TypeAsked::AtOpen) {
+        static_cast<void>(IsDiskFile());
+    }
 }
 
 Status FileInputStream::Open(const char* pPath) {
@@ -64,9 +67,6 @@ Status FileInputStream::Open(const char* pPath) {
         }
     }
     m_hFile = hFile;
-    // Asked once: what is not a disk file has no size that tells where its content ends,
-    // so it is never read (see GetSize).
-    m_bDiskFile = GetFileType(hFile) == FILE_TYPE_DISK;
     return status;
 }
 
@@ -130,7 +130,7 @@ Status FileInputStream::GetSize(std::uint64_t* pSize) {
     if (m_hFile == nullptr) {
         return NotOpened();
     }
-    if (!m_bDiskFile) {
+    if (!IsDiskFile()) {
         // A device, a pipe or a console has no size, whatever the system would answer (the
         // NUL device says 0, which would pass for an empty file). Refused as Windows
         // refuses the query for such handles, without asking it.
@@ -173,12 +173,32 @@ const char* FileInputStream::GetName() {
     return IsOpen() ? m_strName.c_str() : "";
 }
 
+bool FileInputStream::IsDiskFile() const {
+    if (m_hFile == nullptr) {
+        return false;
+    }
+    if (m_kind == Kind::NotAsked) {
+        // What is not a disk file has no size that tells where its content ends (see
+        // GetSize).
+        m_kind = GetFileType(m_hFile) == FILE_TYPE_DISK ? Kind::Disk : Kind::Other;
+    }
+    return m_kind == Kind::Disk;
+}
+
 bool FileInputStream::GetFacts(FileFacts& facts, DWORD& error) const {
     if (m_hFile == nullptr) {
         error = ERROR_INVALID_HANDLE;
         return false;
     }
     return FactsOfHandle(m_hFile, facts, error);
+}
+
+bool FileInputStream::GetIdentity(FileIdentity& identity, DWORD& error) const {
+    if (m_hFile == nullptr) {
+        error = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    return IdentityOfHandle(m_hFile, identity, error);
 }
 
 }  // namespace CX::IO

@@ -16,10 +16,14 @@ namespace CX::IO {
 // that did not open answers NotReady, "File not opened".
 class FileInputStream : public IInputStream {
 public:
+    // When the system is asked what the handle is (IsDiskFile): at the open, or the first
+    // time it matters, for a caller that may only read (it then costs nothing).
+    enum class TypeAsked : std::uint8_t { AtOpen, WhenNeeded };
+
     // Opens pPath, a NUL-terminated UTF-8 path. Whether it opened is told by IsOpen only.
     // A path of MAX_PATH units or more that the system refuses is tried once more in its
     // \\?\ form.
-    explicit FileInputStream(const char* pPath);
+    explicit FileInputStream(const char* pPath, TypeAsked typeAsked = TypeAsked::AtOpen);
     ~FileInputStream() override;
 
     FileInputStream(const FileInputStream&) = delete;
@@ -31,7 +35,7 @@ public:
     Status GetPosition(std::uint64_t* pPosition) override;
     // Asks the system anew on each call, so a file that grows while it is read is followed.
     // What is not a disk file (a device, a pipe, a console) has no size: SeekFailed,
-    // "GetFileSizeEx failed with error 1", without a system call.
+    // "GetFileSizeEx failed with error 1", without asking the size.
     Status GetSize(std::uint64_t* pSize) override;
     // Asks GetPosition and GetSize through the interface, each time.
     bool IsEndOfStream() override;
@@ -43,9 +47,12 @@ public:
     // second open by name). False with the system's error number when it cannot tell or
     // the stream is not open.
     bool GetFacts(FileFacts& facts, DWORD& error) const;
+    // The identity alone (IdentityOfHandle): one system call where the facts take three.
+    bool GetIdentity(FileIdentity& identity, DWORD& error) const;
 
     // The system calls the open handle a disk file: its size and times follow its bytes.
-    bool IsDiskFile() const { return m_bDiskFile; }
+    // Asked of the system once (see TypeAsked): a handle's type never changes.
+    bool IsDiskFile() const;
 
     // Why the open failed, as a system error number (ERROR_NO_UNICODE_TRANSLATION when
     // the path could not be converted); ERROR_SUCCESS when it opened.
@@ -56,7 +63,8 @@ private:
 
     HANDLE m_hFile = nullptr;  // null when not open; never INVALID_HANDLE_VALUE
     HeapString m_strName;
-    bool m_bDiskFile = false;  // the system calls the open handle a disk file
+    enum class Kind : std::uint8_t { NotAsked, Disk, Other };
+    mutable Kind m_kind = Kind::NotAsked;  // what the system calls the open handle
     DWORD m_openError = ERROR_SUCCESS;
 };
 

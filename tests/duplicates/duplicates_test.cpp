@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -40,19 +41,13 @@ protected:
         for (const std::string& name : names) {
             const std::string path = (m_dir / name).string();
             ASSERT_TRUE(m_files.Add(path, path, size));
-            m_members.push_back(Member{static_cast<std::uint32_t>(m_members.size()),
-                                       Verdict::Unique,
-                                       {},
-                                       {},
-                                       {},
-                                       0,
-                                       false,
-                                       false});
+            m_found.emplace_back().File = static_cast<std::uint32_t>(m_found.size());
         }
     }
     void Compare() {
         CX::Workers::Identifier identifier(&m_read);
-        CX::Duplicates::CompareSize(m_files, m_members, identifier, nullptr, Block);
+        CX::Duplicates::CompareSize(m_files, m_found, m_members, identifier, &m_read, nullptr,
+                                    nullptr, Block);
     }
     std::vector<Verdict> Verdicts() const {
         std::vector<Verdict> verdicts;
@@ -64,6 +59,7 @@ protected:
 
     CX::Duplicates::FileTable m_files;
     std::vector<Member> m_members;
+    std::vector<Found> m_found;
     ReadCount m_read;
 };
 
@@ -80,9 +76,9 @@ TEST_F(CompareSize, ReadsOnOnlyWhereFirstBlocksMeetAndNoByteTwice) {
     EXPECT_EQ(Verdicts(),
               (std::vector<Verdict>{Verdict::Identified, Verdict::SameFile, Verdict::Identified,
                                     Verdict::Unique, Verdict::Unique, Verdict::Failed}));
-    EXPECT_EQ(m_members[0].Result.Record, m_members[2].Result.Record);
-    EXPECT_EQ(m_members[0].Result.Record.Length(), 40u);
-    EXPECT_EQ(m_members[5].Result.What, CX::Workers::Failure::Open);
+    EXPECT_EQ(m_found[0].Record, m_found[2].Record);
+    EXPECT_EQ(m_found[0].Record.Length(), 40u);
+    EXPECT_EQ(m_members[5].Failure, CX::Workers::Failure::Open);
     // a, b and c whole; of d its first block; nothing of the link.
     EXPECT_EQ(m_read.Bytes, 3 * 40 + Block);
 }
@@ -103,7 +99,44 @@ TEST_F(CompareSize, AFileChangedSinceTheWalkIsKeptForWhatWasRead) {
     Walked({"grown", "other"}, 10);
     Compare();
     EXPECT_EQ(Verdicts(), (std::vector<Verdict>{Verdict::Identified, Verdict::Unique}));
-    EXPECT_EQ(m_members[0].Result.Record.Length(), 50u);
+    EXPECT_EQ(m_found[0].Record.Length(), 50u);
+}
+
+TEST_F(CompareSize, FilesReadOnSideBySideStopWhereTheyPart) {
+    // Past the first block, side by side a block of each at a time: c parts from the rest
+    // in its second block there and is read no further; d in its last byte.
+    const std::uint32_t block = CX::Workers::Identifier::BlockSize;
+    const std::string bytes(3 * block + 100, 's');
+    std::string c = bytes;
+    c[Block + block + 5] = 'c';
+    std::string d = bytes;
+    d.back() = 'd';
+    Write("a", bytes);
+    Write("b", bytes);
+    Write("c", c);
+    Write("d", d);
+    Walked({"a", "b", "c", "d"}, bytes.size());
+    Compare();
+    EXPECT_EQ(Verdicts(), (std::vector<Verdict>{Verdict::Identified, Verdict::Identified,
+                                                Verdict::Unique, Verdict::Unique}));
+    EXPECT_EQ(m_read.Bytes, 3 * bytes.size() + Block + 2 * block);
+    CX::Workers::Identifier alone;
+    CX::Workers::Outcome outcome;
+    alone.IdentifyPath((m_dir / "a").string().c_str(), outcome);
+    EXPECT_EQ(m_found[0].Record, outcome.Record);
+    EXPECT_EQ(m_found[1].Record, outcome.Record);
+}
+
+TEST_F(CompareSize, MoreFilesAlikeThanAreReadTogetherAreReadInTurn) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 9; ++i) {
+        names.push_back("f" + std::to_string(i));
+        Write(names.back(), std::string(100, 'n'));
+    }
+    Walked(names, 100);
+    Compare();
+    EXPECT_EQ(Verdicts(), std::vector<Verdict>(9, Verdict::Identified));
+    EXPECT_EQ(m_read.Bytes, 9 * 100u);
 }
 
 // Two sizes compared on two workers at once, over one table: each job waits, once it has
@@ -140,22 +173,37 @@ private:
     int m_started = 0;
 };
 
+// Counts the bytes any number of workers read.
+class SharedReadCount final : public CX::Workers::IReadObserver {
+public:
+    void Started(const char*) override {}
+    void Read(std::uint64_t bytes) override { Bytes += bytes; }
+    void Finished() override {}
+    std::atomic<std::uint64_t> Bytes{0};
+};
+
 TEST_F(CompareSize, TwoSizesOnTwoWorkersAtOnce) {
-    Write("a", std::string(40, 'a'));
-    Write("b", std::string(40, 'a'));
-    Write("c", std::string(30, 'c'));
-    Write("d", std::string(30, 'd'));
-    Walked({"a", "b"}, 40);
-    Walked({"c", "d"}, 30);
+    // Longer than a first block, with first blocks alike: both sizes are read on side by
+    // side, on both workers at once, and both tell one observer.
+    const std::size_t ab = 20000;
+    const std::size_t cd = 30000;
+    Write("a", std::string(ab, 'a'));
+    Write("b", std::string(ab, 'a'));
+    Write("c", std::string(cd, 'c'));
+    Write("d", std::string(cd - 1, 'c') + "d");
+    Walked({"a", "b"}, ab);
+    Walked({"c", "d"}, cd);
     BothAtOnce mode;
+    SharedReadCount read;
     {
         CX::Workers::OrderedPool<CX::Duplicates::SizeJob, CX::Workers::Identifier> pool(
-            2, mode, 1, static_cast<CX::Workers::IReadObserver*>(nullptr));
+            2, mode, 1, static_cast<CX::Workers::IReadObserver*>(&read));
         for (std::size_t first : {0, 2}) {
             CX::Duplicates::SizeJob& job = pool.Next();
-            job.Files = &m_files;
-            job.Members.assign(m_members.begin() + static_cast<std::ptrdiff_t>(first),
-                               m_members.begin() + static_cast<std::ptrdiff_t>(first + 2));
+            job.Table = &m_files;
+            job.Observer = &read;
+            job.Files.assign(m_found.begin() + static_cast<std::ptrdiff_t>(first),
+                             m_found.begin() + static_cast<std::ptrdiff_t>(first + 2));
             pool.Submit();
         }
         pool.Finish();
@@ -164,6 +212,7 @@ TEST_F(CompareSize, TwoSizesOnTwoWorkersAtOnce) {
     EXPECT_EQ(mode.Delivered,
               (std::vector<std::vector<Verdict>>{{Verdict::Identified, Verdict::Identified},
                                                  {Verdict::Unique, Verdict::Unique}}));
+    EXPECT_EQ(read.Bytes.load(), 2 * ab + 2 * cd);
 }
 
 Found At(std::uint32_t file, std::uint8_t content, std::uint64_t inode) {
@@ -192,6 +241,35 @@ TEST(FormGroups, WalkOrderWithinAndAcrossGroupsAndOneFileOnce) {
 TEST(FormGroups, NamesOfOneFileAloneAreNoGroup) {
     std::vector<Found> found{At(3, 1, 10), At(8, 1, 10)};
     EXPECT_TRUE(CX::Duplicates::FormGroups(found).empty());
+}
+
+TEST(FileTable, NamesComeBackWholeWhateverWayTheyAreKept) {
+    struct Added {
+        std::string Name;
+        std::string Open;  // empty: opened by its name
+        std::uint64_t Size;
+    };
+    // A folder left for a subfolder and come back to, a name without a folder, the root,
+    // a name printed otherwise than it is opened, and an empty last component.
+    const std::vector<Added> added{
+        {"d/a", "", 1},   {"d/b", "", 2},      {"d/e/c", "", 1}, {"d/x", "", 3}, {"top", "", 2},
+        {"/root", "", 5}, {"d/'q'", "d/q", 3}, {"d/", "", 7},    {"d/y", "", 1},
+    };
+    CX::Duplicates::FileTable table;
+    for (const Added& file : added) {
+        ASSERT_TRUE(table.Add(file.Name, file.Open.empty() ? file.Name : file.Open, file.Size));
+    }
+    ASSERT_EQ(table.Count(), added.size());
+    std::string path = "left over";
+    for (std::uint32_t n = 0; n < added.size(); ++n) {
+        SCOPED_TRACE(added[n].Name);
+        EXPECT_EQ(table.Name(n), added[n].Name);
+        EXPECT_STREQ(table.OpenPath(n, path),
+                     (added[n].Open.empty() ? added[n].Name : added[n].Open).c_str());
+        EXPECT_EQ(table.Size(n), added[n].Size);
+    }
+    // Sizes 1, 2 and 3 are shared: the largest first, each in walk order.
+    EXPECT_EQ(table.SharedSizes(), (std::vector<std::uint32_t>{3, 6, 1, 4, 0, 2, 8}));
 }
 
 TEST(JsonString, EscapesQuotesBackslashesAndControlsOnly) {

@@ -79,10 +79,11 @@ awkward() {
     # Larger than several reads.
     head -c 300000 /dev/urandom >"$r/a/deep/big"
     cp "$r/a/deep/big" "$r/big-copy"
-    # Many files of one length: 200 of 1,000 bytes from 160 contents, 40 pairs among them.
-    head -c 160000 /dev/urandom >blocks
-    for ((i = 0; i < 200; i++)); do
-        tail -c +$((i % 160 * 1000 + 1)) blocks | head -c 1000 >"$r/many/f$i"
+    # Many files of one length: 700 of 1,000 bytes from 400 contents, 300 pairs among them,
+    # more than a size's job hands on by copying.
+    head -c 400000 /dev/urandom >blocks
+    for ((i = 0; i < 700; i++)); do
+        tail -c +$((i % 400 * 1000 + 1)) blocks | head -c 1000 >"$r/many/f$i"
     done
     # Names: non-ASCII everywhere, and where the system allows, the escaped ones.
     printf 'named copy' >"$r/$(printf 'caf\xc3\xa9')"
