@@ -40,6 +40,10 @@ inline constexpr std::int64_t SeenRenewal = 24 * 3600 * Second;
 // The racy rule: entry stands for the bytes of the file these facts describe only when
 // every fact is equal and neither time is within Granularity of the moment the bytes began
 // to be read. A change within that step of the read may have kept every fact.
+// The change time is what keeps a record from answering for a file that may no longer be
+// read as it was: changing its permissions (chmod 000 after it was recorded) moves it, so
+// such a file is opened again, whether its facts came from a handle or its folder's
+// listing, and is refused as it would be without the cache.
 bool Trusted(const Entry& entry, const CX::IO::FileFacts& facts);
 // Whether a record of these facts, read from that moment on, may ever be trusted.
 bool SafeToKeep(const CX::IO::FileFacts& facts, std::int64_t readFrom);
@@ -57,6 +61,9 @@ public:
 
     // The records the file held as the run starts.
     void Start(std::vector<Entry> entries);
+
+    // Whether the file held no record the run may use: then no file is known.
+    bool Empty() const { return m_index.empty(); }
 
     // The identifier of the file these facts describe, when a record may stand for it.
     std::optional<CX::Hash::ContentRecord> Lookup(const CX::IO::FileFacts& facts) const;
