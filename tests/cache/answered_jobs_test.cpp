@@ -59,7 +59,6 @@ struct TestJob : CX::Run::JobBase {
             pGate->Enter(Id);
         }
         Ran = true;
-        Result.WasKnown = false;
         Result.Error = static_cast<DWORD>(Id);
     }
 };
