@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -118,6 +119,8 @@ struct KernelEntry {
 };
 
 constexpr std::size_t NameAt = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+// getdents64's record for a name of 255 bytes, the longest a folder holds.
+constexpr std::size_t LongestEntry = (offsetof(KernelEntry, Name) + 256 + 7) & ~std::size_t{7};
 
 // Fills the record at pInfo for the entry named szName in the folder fd (on device folderDevice)
 // and returns its length, a multiple of 8, or 0 when it needs more than room bytes.
@@ -362,40 +365,58 @@ BOOL GetFileInformationByHandleEx(HANDLE hFile,
     if (fd < 0) {
         return FailWith(ERROR_INVALID_HANDLE);
     }
-    struct stat folder;
-    if (fstat(fd, &folder) != 0) {
-        return FailWith(ErrorFromErrno(errno));
-    }
     if (FileInformationClass != FileIdBothDirectoryInfo || lpFileInformation == nullptr ||
-        dwBufferSize < sizeof(FILE_ID_BOTH_DIR_INFO) || !S_ISDIR(folder.st_mode)) {
+        dwBufferSize < sizeof(FILE_ID_BOTH_DIR_INFO)) {
         return FailWith(ERROR_INVALID_PARAMETER);
     }
     auto* const pOut = static_cast<std::byte*>(lpFileInformation);
     std::size_t used = 0;
     std::size_t last = 0;  // the offset of the last record written
+    dev_t device = 0;      // the folder's, asked when the first entry comes
+    bool deviceKnown = false;
     alignas(8) char kernel[8192];
     for (;;) {
-        const off_t from = lseek(fd, 0, SEEK_CUR);
-        const long got = syscall(SYS_getdents64, fd, kernel, sizeof kernel);
+        // A record takes under six times what its entry takes in getdents64's answer (a
+        // one-byte name: 113 bytes against 24): asking for a sixth of the room left brings
+        // only entries that fit, so none is read that must be given back. Only a buffer
+        // too small for that to hold the longest name's entry reads more, from a position
+        // noted to go back to.
+        const std::size_t room = dwBufferSize - used;
+        const bool bounded = room / 6 >= LongestEntry;
+        if (!bounded && used != 0) {
+            break;
+        }
+        const off_t from = bounded ? 0 : lseek(fd, 0, SEEK_CUR);
+        const long got = syscall(SYS_getdents64, fd, kernel,
+                                 bounded ? std::min(sizeof kernel, room / 6) : sizeof kernel);
         if (got < 0) {
-            return FailWith(ErrorFromErrno(errno));
+            return FailWith(errno == ENOTDIR ? ERROR_INVALID_PARAMETER
+                            : errno == EBADF ? ERROR_INVALID_HANDLE
+                                             : ErrorFromErrno(errno));
         }
         if (got == 0) {
             break;
+        }
+        if (!deviceKnown) {
+            struct stat folder;
+            if (fstat(fd, &folder) != 0) {
+                return FailWith(ErrorFromErrno(errno));
+            }
+            device = folder.st_dev;
+            deviceKnown = true;
         }
         std::int64_t position = from;
         for (long at = 0; at < got;) {
             const auto& entry = *reinterpret_cast<const KernelEntry*>(kernel + at);
             const std::size_t length =
-                FillDirectoryRecord(fd, folder.st_dev, entry, pOut + used, dwBufferSize - used);
+                FillDirectoryRecord(fd, device, entry, pOut + used, dwBufferSize - used);
             if (length == 0) {
-                // No room: this entry is the next call's.
+                // No room (never when bounded): this entry is the next call's.
                 lseek(fd, position, SEEK_SET);
                 if (used == 0) {
                     return FailWith(ERROR_INSUFFICIENT_BUFFER);
                 }
-                reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(pOut + last)->NextEntryOffset = 0;
-                return TRUE;
+                break;
             }
             if (used != 0) {
                 reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(pOut + last)->NextEntryOffset =
