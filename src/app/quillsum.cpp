@@ -62,7 +62,8 @@ public:
         : RunCore(options.Zero, JobCount(options), observer),
           m_options(options),
           m_walker(options.Dereference, false, cache != nullptr && !cache->Empty()),
-          m_cache(cache) {}
+          m_cache(cache),
+          m_observer(observer) {}
 
     // One operand: a file, "-" for standard input, or with -r a folder to walk.
     void Operand(const std::string& operand) override {
@@ -117,6 +118,11 @@ public:
         job.Result.WasKnown = true;
         job.Result.Facts = *pFacts;
         SubmitAnswered();
+        // The progress line counts it as done, as a worker counts a file its handle answered
+        // for (the observer takes calls from any thread).
+        if (m_observer != nullptr) {
+            m_observer->Finished();
+        }
     }
 
 private:
@@ -164,6 +170,7 @@ private:
     const CX::Options::Options& m_options;
     CX::Walk::TreeWalker m_walker;
     CX::Cache::Cache* m_cache;
+    CX::Workers::IReadObserver* m_observer;
 };
 
 // The cache's troubles never change what a run prints or its status: the run goes on
