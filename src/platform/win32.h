@@ -96,7 +96,8 @@
 // - GetFileInformationByHandleEx with FileIdBothDirectoryInfo, on a folder opened with
 //   FILE_FLAG_BACKUP_SEMANTICS, lists the folder in the order readdir(3) gives, "." and ".."
 //   included, as many entries a call as the buffer holds, each call going on where the last
-//   stopped: ERROR_NO_MORE_FILES after the last. Each entry has the facts of its own lstat:
+//   stopped: ERROR_NO_MORE_FILES after the last. ".." is a folder without facts (Windows gives
+//   the parent's); every other entry has the facts of its own lstat:
 //   attributes as a listing gives them (a symbolic link with EaSize = IO_REPARSE_TAG_SYMLINK,
 //   where Windows puts a reparse point's tag), size, last-write, last-access and change times,
 //   and the inode as FileId. An entry on another device than the folder (a file bound over

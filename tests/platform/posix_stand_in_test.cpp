@@ -829,6 +829,11 @@ TEST(StandInFacts, FolderListedByHandleAsLstatTellsIt) {
     EXPECT_EQ(seen[u"link"].EaSize, IO_REPARSE_TAG_SYMLINK);
     EXPECT_EQ(seen[u"link"].FileId.QuadPart, static_cast<LONGLONG>(st.st_ino));
     EXPECT_EQ(seen[u"sub"].FileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    // "." is the folder itself; ".." a folder whose facts are not asked for.
+    ASSERT_EQ(stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(seen[u"."].FileId.QuadPart, static_cast<LONGLONG>(st.st_ino));
+    EXPECT_EQ(seen[u".."].FileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(seen[u".."].FileId.QuadPart, 0);
     CloseHandle(h);
 
     const HANDLE hFile = Open(Widen(dir + "/file"));

@@ -124,7 +124,7 @@ constexpr std::size_t LongestEntry = (offsetof(KernelEntry, Name) + 256 + 7) & ~
 
 // Fills the record at pInfo for the entry named szName in the folder fd (on device folderDevice)
 // and returns its length, a multiple of 8, or 0 when it needs more than room bytes.
-std::size_t FillDirectoryRecord(int fd, dev_t folderDevice, const KernelEntry& entry,
+std::size_t FillDirectoryRecord(int fd, const struct stat& folder, const KernelEntry& entry,
                                 std::byte* pInfo, std::size_t room) {
     WCHAR name[MAX_PATH];
     const std::size_t units = CX::Platform::Detail::Utf16FromUtf8Name(entry.Name, name);
@@ -133,14 +133,20 @@ std::size_t FillDirectoryRecord(int fd, dev_t folderDevice, const KernelEntry& e
         return 0;
     }
     FILE_ID_BOTH_DIR_INFO info{};
-    struct stat st;
-    if (fstatat(fd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    // "." is the folder, whose facts are known already; ".." is listed as a folder without
+    // facts: no caller asks about either, and a tree would pay a call for each folder.
+    const bool dot = std::strcmp(entry.Name, ".") == 0;
+    const bool dotDot = std::strcmp(entry.Name, "..") == 0;
+    struct stat st = folder;
+    if (dotDot) {
+        info.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    } else if (dot || fstatat(fd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
         info.FileAttributes = AttributesFromMode(st.st_mode);
         info.LastWriteTime.QuadPart = FileTimeFromTimespec(st.st_mtim);
         info.LastAccessTime.QuadPart = FileTimeFromTimespec(st.st_atim);
         info.ChangeTime.QuadPart = FileTimeFromTimespec(st.st_ctim);
         info.EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
-        if (st.st_dev == folderDevice) {
+        if (st.st_dev == folder.st_dev) {
             info.FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
         }
     } else {
@@ -343,17 +349,17 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
 // Windows: the next entries of the folder the handle was opened on (FILE_FLAG_BACKUP_SEMANTICS),
 // as many as the buffer holds, each call going on from where the last one stopped, "." and ".."
 // included, in the order getdents64(2) gives. Each record is FILE_ID_BOTH_DIR_INFO, 8-aligned,
-// chained by NextEntryOffset (0 on the last). Its facts are the entry's own lstat (a link is not
-// followed): the attributes as FindFirstFileExW gives them, a symbolic link's tag in EaSize as
-// Windows puts a reparse point's there, the size (0 for a folder), the last-write, last-access and
-// change times, and the inode as FileId. An entry on another device than the folder (a file bound
-// over another: its inode says nothing on the folder's volume), or gone before it could be asked
-// about, has FileId 0, which no file has. No creation time, no short name, no allocation size.
-// After the last entry: ERROR_NO_MORE_FILES. A handle that is not open: ERROR_INVALID_HANDLE; one
-// that is no folder's, or a buffer too small for a record's fixed part: ERROR_INVALID_PARAMETER;
-// a buffer too small for the next whole record: ERROR_INSUFFICIENT_BUFFER, the entry kept. The
-// folder's position is the descriptor's, so one handle is listed by one thread at a time, as on
-// Windows.
+// chained by NextEntryOffset (0 on the last). ".." is a folder without facts (Windows gives
+// the parent's). Every other entry's facts are its own lstat (a link is not followed): the
+// attributes as FindFirstFileExW gives them, a symbolic link's tag in EaSize as Windows puts a
+// reparse point's there, the size (0 for a folder), the last-write, last-access and change times,
+// and the inode as FileId. An entry on another device than the folder (a file bound over another:
+// its inode says nothing on the folder's volume), or gone before it could be asked about, has
+// FileId 0, which no file has. No creation time, no short name, no allocation size. After the last
+// entry: ERROR_NO_MORE_FILES. A handle that is not open: ERROR_INVALID_HANDLE; one that is no
+// folder's, or a buffer too small for a record's fixed part: ERROR_INVALID_PARAMETER; a buffer too
+// small for the next whole record: ERROR_INSUFFICIENT_BUFFER, the entry kept. The folder's position
+// is the descriptor's, so one handle is listed by one thread at a time, as on Windows.
 BOOL GetFileInformationByHandleEx(HANDLE hFile,
                                   FILE_INFO_BY_HANDLE_DIRECTORY_CLASS FileInformationClass,
                                   LPVOID lpFileInformation, DWORD dwBufferSize) {
@@ -372,8 +378,8 @@ BOOL GetFileInformationByHandleEx(HANDLE hFile,
     auto* const pOut = static_cast<std::byte*>(lpFileInformation);
     std::size_t used = 0;
     std::size_t last = 0;  // the offset of the last record written
-    dev_t device = 0;      // the folder's, asked when the first entry comes
-    bool deviceKnown = false;
+    struct stat folder;    // asked when the first entry comes
+    bool folderKnown = false;
     alignas(8) char kernel[8192];
     for (;;) {
         // A record takes under six times what its entry takes in getdents64's answer (a
@@ -397,19 +403,17 @@ BOOL GetFileInformationByHandleEx(HANDLE hFile,
         if (got == 0) {
             break;
         }
-        if (!deviceKnown) {
-            struct stat folder;
+        if (!folderKnown) {
             if (fstat(fd, &folder) != 0) {
                 return FailWith(ErrorFromErrno(errno));
             }
-            device = folder.st_dev;
-            deviceKnown = true;
+            folderKnown = true;
         }
         std::int64_t position = from;
         for (long at = 0; at < got;) {
             const auto& entry = *reinterpret_cast<const KernelEntry*>(kernel + at);
             const std::size_t length =
-                FillDirectoryRecord(fd, device, entry, pOut + used, dwBufferSize - used);
+                FillDirectoryRecord(fd, folder, entry, pOut + used, dwBufferSize - used);
             if (length == 0) {
                 // No room (never when bounded): this entry is the next call's.
                 lseek(fd, position, SEEK_SET);
