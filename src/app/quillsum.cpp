@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -60,8 +61,9 @@ public:
                CX::Cache::Cache* cache)
         : RunCore(options.Zero, JobCount(options), observer),
           m_options(options),
-          m_walker(options.Dereference),
-          m_cache(cache) {}
+          m_walker(options.Dereference, false, cache != nullptr && !cache->Empty()),
+          m_cache(cache),
+          m_observer(observer) {}
 
     // One operand: a file, "-" for standard input, or with -r a folder to walk.
     void Operand(const std::string& operand) override {
@@ -90,6 +92,37 @@ public:
     // The walk's findings.
     void File(const std::string& name, const std::string& openPath, std::uint64_t) override {
         Identify(name, openPath, false);
+    }
+    // With a cache that holds records, the walk's files come with what their folder's
+    // listing told: a file the cache knows by those facts is answered here, neither opened
+    // nor handed to a worker. Any other is opened and read, its facts taken from its handle.
+    void ListedFile(const std::string& name, const std::string& openPath,
+                    const CX::IO::FileFacts* pFacts) override {
+        if (m_cache == nullptr || pFacts == nullptr) {
+            Identify(name, openPath, false);
+            return;
+        }
+        const std::optional<CX::Hash::ContentRecord> record = m_cache->Lookup(*pFacts);
+        if (!record) {
+            Identify(name, openPath, false);
+            return;
+        }
+        ComputeJob& job = Next();
+        job.What = CX::Run::JobBase::Kind::Work;
+        job.Name = name;
+        job.Result.What = CX::Workers::Failure::None;
+        job.Result.Error = ERROR_SUCCESS;
+        job.Result.SizeDiffers = false;
+        job.Result.Record = *record;
+        job.Result.HasFacts = true;
+        job.Result.WasKnown = true;
+        job.Result.Facts = *pFacts;
+        SubmitAnswered();
+        // The progress line counts it as done, as a worker counts a file its handle answered
+        // for (the observer takes calls from any thread).
+        if (m_observer != nullptr) {
+            m_observer->Finished();
+        }
     }
 
 private:
@@ -137,6 +170,7 @@ private:
     const CX::Options::Options& m_options;
     CX::Walk::TreeWalker m_walker;
     CX::Cache::Cache* m_cache;
+    CX::Workers::IReadObserver* m_observer;
 };
 
 // The cache's troubles never change what a run prints or its status: the run goes on

@@ -49,39 +49,78 @@ bool Trusted(const Entry& entry, const CX::IO::FileFacts& facts) {
            SafeToKeep(facts, entry.ReadFrom);
 }
 
-std::size_t IdentityHash::operator()(const CX::IO::FileIdentity& identity) const {
-    std::uint64_t h = identity.Volume * 0x9E3779B97F4A7C15u;
-    h ^= identity.Index + 0x632BE59BD9B4E019u + (h << 6) + (h >> 2);
-    h ^= identity.IndexHigh + 0x94D049BB133111EBu + (h << 6) + (h >> 2);
-    return static_cast<std::size_t>(h);
+std::uint64_t IdentityHash::operator()(const CX::IO::FileIdentity& identity) const {
+    // A multiply and xor-shift finish (as in MurmurHash3's) over the three words.
+    std::uint64_t h = identity.Index ^ (identity.Volume * 0x9E3779B97F4A7C15u) ^
+                      (identity.IndexHigh * 0xC2B2AE3D27D4EB4Fu);
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDu;
+    h ^= h >> 33;
+    h *= 0xC4CEB9FE1A85EC53u;
+    h ^= h >> 33;
+    return h;
 }
 
 void Cache::Start(std::vector<Entry> entries) {
     m_loaded = std::move(entries);
-    m_index.clear();
-    m_index.reserve(m_loaded.size());
+    m_indexed = 0;
+    std::size_t slots = 16;
+    while (slots < 2 * m_loaded.size()) {
+        slots *= 2;
+    }
+    m_slots.assign(slots, 0);
+    const std::size_t mask = slots - 1;
     const std::int64_t now = m_clock.Now();
-    for (std::size_t i = 0; i < m_loaded.size(); ++i) {
+    // A slot holds a record's number plus one in 32 bits: past that many records, the rest
+    // are not looked up (their files are read) and kept as they are.
+    const std::size_t indexable = std::min<std::size_t>(m_loaded.size(), 0xFFFFFFFEu);
+    for (std::size_t i = 0; i < indexable; ++i) {
         const Entry& entry = m_loaded[i];
         // A moment beyond the clock (a record from a clock set ahead) is never trusted: the
         // record stays out of the lookup and is replaced when the file is read.
         if (entry.ReadFrom > now) {
             continue;
         }
-        auto [at, added] = m_index.try_emplace(entry.Identity, i);
-        if (!added && m_loaded[at->second].ReadFrom < entry.ReadFrom) {
-            at->second = i;
-        }
         m_dropsDue = m_dropsDue || entry.LastSeen < now - KeepUnseen;
+        for (std::size_t at = IdentityHash()(entry.Identity) & mask;; at = (at + 1) & mask) {
+            std::uint32_t& slot = m_slots[at];
+            if (slot == 0) {
+                slot = static_cast<std::uint32_t>(i + 1);
+                ++m_indexed;
+                break;
+            }
+            if (m_loaded[slot - 1].Identity == entry.Identity) {
+                if (m_loaded[slot - 1].ReadFrom < entry.ReadFrom) {
+                    slot = static_cast<std::uint32_t>(i + 1);
+                }
+                break;
+            }
+        }
+    }
+}
+
+std::size_t Cache::Find(const CX::IO::FileIdentity& identity) const {
+    if (m_indexed == 0) {
+        return NotFound;
+    }
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t at = IdentityHash()(identity) & mask;; at = (at + 1) & mask) {
+        const std::uint32_t slot = m_slots[at];
+        if (slot == 0) {
+            return NotFound;
+        }
+        if (m_loaded[slot - 1].Identity == identity) {
+            return slot - 1;
+        }
     }
 }
 
 std::optional<CX::Hash::ContentRecord> Cache::Lookup(const CX::IO::FileFacts& facts) const {
-    const auto at = m_index.find(facts.Identity);
-    if (at == m_index.end() || !Trusted(m_loaded[at->second], facts)) {
+    const std::size_t at = Find(facts.Identity);
+    if (at == NotFound || !Trusted(m_loaded[at], facts)) {
         return std::nullopt;
     }
-    return m_loaded[at->second].Record;
+    return m_loaded[at].Record;
 }
 
 bool Cache::Known(const CX::IO::FileFacts& facts, CX::Hash::ContentRecord& record) const {
@@ -110,49 +149,48 @@ void Cache::Offer(const CX::IO::FileFacts& facts, const CX::Hash::ContentRecord&
 }
 
 void Cache::Seen(const CX::IO::FileFacts& facts) {
-    const auto at = m_index.find(facts.Identity);
-    if (at == m_index.end()) {
+    const std::size_t at = Find(facts.Identity);
+    if (at == NotFound) {
         return;
     }
     const std::int64_t now = m_clock.Now();
-    if (m_loaded[at->second].LastSeen < now - SeenRenewal) {
-        Entry renewed = m_loaded[at->second];
+    if (m_loaded[at].LastSeen < now - SeenRenewal) {
+        Entry renewed = m_loaded[at];
         renewed.LastSeen = now;
         m_fresh.push_back(renewed);
     }
 }
 
 std::vector<Entry> Cache::Merged(const std::vector<Entry>& onDisk) const {
-    std::unordered_map<CX::IO::FileIdentity, Entry, IdentityHash> merged;
-    merged.reserve(onDisk.size() + m_fresh.size());
-    // Of two records of one file, the one whose reading began later describes it as it is
-    // now; when both say the same, the later sighting counts.
-    const auto keep = [&merged](const Entry& entry) {
-        auto [at, added] = merged.try_emplace(entry.Identity, entry);
-        Entry& held = at->second;
-        if (added || held.ReadFrom < entry.ReadFrom) {
-            held = entry;
-        } else if (held.ReadFrom == entry.ReadFrom && held.Record == entry.Record) {
-            held.LastSeen = std::max(held.LastSeen, entry.LastSeen);
-        }
-    };
-    for (const Entry& entry : onDisk) {
-        keep(entry);
-    }
-    for (const Entry& entry : m_fresh) {
-        keep(entry);
-    }
+    std::vector<Entry> all;
+    all.reserve(onDisk.size() + m_fresh.size());
+    all.insert(all.end(), onDisk.begin(), onDisk.end());
+    all.insert(all.end(), m_fresh.begin(), m_fresh.end());
+    // In the order of identities, so that the same records always give the same file; of
+    // one file's records, in the order they came (the file's, then this run's).
+    std::stable_sort(all.begin(), all.end(),
+                     [](const Entry& a, const Entry& b) { return Before(a.Identity, b.Identity); });
     const std::int64_t oldest = m_clock.Now() - KeepUnseen;
     std::vector<Entry> entries;
-    entries.reserve(merged.size());
-    for (const auto& [identity, entry] : merged) {
-        if (entry.LastSeen >= oldest) {
-            entries.push_back(entry);
+    entries.reserve(all.size());
+    for (std::size_t first = 0; first < all.size();) {
+        // Of two records of one file, the one whose reading began later describes it as it
+        // is now; when both say the same, the later sighting counts.
+        Entry held = all[first];
+        std::size_t next = first + 1;
+        for (; next < all.size() && all[next].Identity == held.Identity; ++next) {
+            const Entry& entry = all[next];
+            if (held.ReadFrom < entry.ReadFrom) {
+                held = entry;
+            } else if (held.ReadFrom == entry.ReadFrom && held.Record == entry.Record) {
+                held.LastSeen = std::max(held.LastSeen, entry.LastSeen);
+            }
         }
+        if (held.LastSeen >= oldest) {
+            entries.push_back(held);
+        }
+        first = next;
     }
-    // In the order of identities, so that the same records always give the same file.
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return Before(a.Identity, b.Identity); });
     return entries;
 }
 

@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 #include "cache/cache_format.h"
@@ -40,12 +39,18 @@ inline constexpr std::int64_t SeenRenewal = 24 * 3600 * Second;
 // The racy rule: entry stands for the bytes of the file these facts describe only when
 // every fact is equal and neither time is within Granularity of the moment the bytes began
 // to be read. A change within that step of the read may have kept every fact.
+// The change time is what keeps a record from answering for a file that may no longer be
+// read as it was: changing its permissions (chmod 000 after it was recorded) moves it, so
+// such a file is opened again, whether its facts came from a handle or its folder's
+// listing, and is refused as it would be without the cache.
 bool Trusted(const Entry& entry, const CX::IO::FileFacts& facts);
 // Whether a record of these facts, read from that moment on, may ever be trusted.
 bool SafeToKeep(const CX::IO::FileFacts& facts, std::int64_t readFrom);
 
+// Every bit of an identity moves every bit of its hash: inodes and file indexes come
+// nearly in sequence, and a table indexed by the low bits must not see them bunched.
 struct IdentityHash {
-    std::size_t operator()(const CX::IO::FileIdentity& identity) const;
+    std::uint64_t operator()(const CX::IO::FileIdentity& identity) const;
 };
 
 // The records of one run: those the file held when it started, looked up by any number of
@@ -57,6 +62,9 @@ public:
 
     // The records the file held as the run starts.
     void Start(std::vector<Entry> entries);
+
+    // Whether the file held no record the run may use: then no file is known.
+    bool Empty() const { return m_indexed == 0; }
 
     // The identifier of the file these facts describe, when a record may stand for it.
     std::optional<CX::Hash::ContentRecord> Lookup(const CX::IO::FileFacts& facts) const;
@@ -77,9 +85,18 @@ public:
     bool Known(const CX::IO::FileFacts& facts, CX::Hash::ContentRecord& record) const override;
 
 private:
+    static constexpr std::size_t NotFound = ~std::size_t{0};
+    // Which loaded record is the file's; NotFound when none is.
+    std::size_t Find(const CX::IO::FileIdentity& identity) const;
+
     const IClock& m_clock;
     std::vector<Entry> m_loaded;
-    std::unordered_map<CX::IO::FileIdentity, std::size_t, IdentityHash> m_index;
+    // The loaded records by identity: open addressing over a power of two of slots, at most
+    // half of them taken, each a record's number plus one (0: free), probed in turn. One
+    // look in a flat table where a node map takes a bucket and a node: a warm run over a
+    // large tree looks up every file.
+    std::vector<std::uint32_t> m_slots;
+    std::size_t m_indexed = 0;
     std::vector<Entry> m_fresh;
     bool m_dropsDue = false;
 };

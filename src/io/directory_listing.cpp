@@ -1,5 +1,9 @@
 #include "io/directory_listing.h"
 
+#include <cstddef>
+#include <cstring>
+#include <new>
+
 #include "io/long_path.h"
 #include "mem/utf8_to_wide.h"
 #include "platform/path_rules.h"
@@ -29,18 +33,33 @@ bool IsDotOrDotDot(const WCHAR* pName) {
 // a tag is no real one's: Wine marks a symbolic link to a folder that way.
 constexpr DWORD NameSurrogateBit = 0x20000000u;
 
-EntryKind KindOf(const WIN32_FIND_DATAW& data) {
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-        (data.dwReserved0 == 0 || (data.dwReserved0 & NameSurrogateBit) != 0)) {
+EntryKind KindOf(DWORD attributes, DWORD reparseTag) {
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+        (reparseTag == 0 || (reparseTag & NameSurrogateBit) != 0)) {
         return EntryKind::Link;
     }
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return EntryKind::Directory;
     }
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
         return EntryKind::Other;
     }
     return EntryKind::File;
+}
+
+// Room for a few hundred entries a call.
+constexpr DWORD RecordBytes = 0x8000;
+constexpr std::size_t NameAt = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+
+HANDLE OpenFolder(const HeapWString& wstrPath) {
+    return CreateFileW(wstrPath.c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+std::int64_t Units(const FILETIME& time) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                     time.dwLowDateTime);
 }
 
 }  // namespace
@@ -50,7 +69,13 @@ bool WideToUtf8(const WCHAR* pText, std::string& out) {
     return CX::Platform::AppendUtf8FromUtf16(pText, out);
 }
 
-DirectoryListing::DirectoryListing(const char* pPath, bool withFacts) : m_withFacts(withFacts) {
+DirectoryListing::DirectoryListing(const char* pPath, bool withFacts, bool withIdentities)
+    : m_withFacts(withFacts || withIdentities) {
+    // Whatever keeps the folder from being listed by handle, the other way says why, in the
+    // words a listing always gave.
+    if (withIdentities && OpenByHandle(pPath)) {
+        return;
+    }
     std::string pattern(pPath);
     // A verbatim path is handed on unparsed, so only a backslash separates there.
     const bool verbatim = pattern.rfind("\\\\?\\", 0) == 0;
@@ -65,7 +90,7 @@ DirectoryListing::DirectoryListing(const char* pPath, bool withFacts) : m_withFa
                                                               : ERROR_NO_UNICODE_TRANSLATION;
         return;
     }
-    HANDLE hFind = FindFirst(wstrPattern, withFacts, m_data);
+    HANDLE hFind = FindFirst(wstrPattern, m_withFacts, m_data);
     if (hFind == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         HeapWString wstrLong;
@@ -73,7 +98,7 @@ DirectoryListing::DirectoryListing(const char* pPath, bool withFacts) : m_withFa
             m_error = error;
             return;
         }
-        hFind = FindFirst(wstrLong, withFacts, m_data);
+        hFind = FindFirst(wstrLong, m_withFacts, m_data);
         if (hFind == INVALID_HANDLE_VALUE) {
             m_error = GetLastError();
             return;
@@ -83,14 +108,110 @@ DirectoryListing::DirectoryListing(const char* pPath, bool withFacts) : m_withFa
     m_pending = true;
 }
 
+bool DirectoryListing::OpenByHandle(const char* pPath) {
+    HeapWString wstrPath;
+    if (!Utf8ToWide(pPath, wstrPath).IsSuccess()) {
+        return false;
+    }
+    HANDLE hFolder = OpenFolder(wstrPath);
+    if (hFolder == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        HeapWString wstrLong;
+        if (!RetryInLongForm(wstrPath, error, wstrLong)) {
+            return false;
+        }
+        hFolder = OpenFolder(wstrLong);
+        if (hFolder == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+    }
+    // The folder's volume is its files' (a mount point is a folder of its own), told as
+    // FactsOfHandle tells a file's, so that identities from either compare equal.
+    FileIdentity folder;
+    DWORD error = ERROR_SUCCESS;
+    m_records.reset(new (std::nothrow) std::uint64_t[RecordBytes / sizeof(std::uint64_t)]);
+    if (!m_records || !IdentityOfHandle(hFolder, folder, error) ||
+        GetFileInformationByHandleEx(hFolder, FileIdBothDirectoryInfo, m_records.get(),
+                                     RecordBytes) == FALSE) {
+        CloseHandle(hFolder);
+        m_records.reset();
+        return false;
+    }
+    m_volume = folder.Volume;
+    m_hFolder = hFolder;
+    m_recordAt = 0;
+    m_recordsLeft = true;
+    return true;
+}
+
 DirectoryListing::~DirectoryListing() {
     if (m_hFind != nullptr) {
         FindClose(m_hFind);
     }
+    if (m_hFolder != nullptr) {
+        CloseHandle(m_hFolder);
+    }
+}
+
+const FILE_ID_BOTH_DIR_INFO* DirectoryListing::NextRecord() {
+    if (!m_recordsLeft) {
+        if (GetFileInformationByHandleEx(m_hFolder, FileIdBothDirectoryInfo, m_records.get(),
+                                         RecordBytes) == FALSE) {
+            m_error = GetLastError();
+            if (m_error == ERROR_SUCCESS) {
+                m_error = ERROR_NO_MORE_FILES;
+            }
+            return nullptr;
+        }
+        m_recordAt = 0;
+        m_recordsLeft = true;
+    }
+    const auto* pRecord = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
+        reinterpret_cast<const unsigned char*>(m_records.get()) + m_recordAt);
+    if (pRecord->NextEntryOffset == 0) {
+        m_recordsLeft = false;
+    } else {
+        m_recordAt += pRecord->NextEntryOffset;
+    }
+    return pRecord;
 }
 
 bool DirectoryListing::Next(DirectoryEntry& entry) {
-    if (m_hFind == nullptr || m_error != ERROR_SUCCESS) {
+    if (m_error != ERROR_SUCCESS) {
+        return false;
+    }
+    if (m_hFolder != nullptr) {
+        for (;;) {
+            const FILE_ID_BOTH_DIR_INFO* pRecord = NextRecord();
+            if (pRecord == nullptr) {
+                return false;
+            }
+            // The name is not NUL-ended there; a name never needs MAX_PATH units.
+            std::size_t units = pRecord->FileNameLength / sizeof(WCHAR);
+            if (units >= MAX_PATH) {
+                units = MAX_PATH - 1;
+            }
+            std::memcpy(m_data.cFileName, reinterpret_cast<const unsigned char*>(pRecord) + NameAt,
+                        units * sizeof(WCHAR));
+            m_data.cFileName[units] = 0;
+            if (IsDotOrDotDot(m_data.cFileName)) {
+                continue;
+            }
+            entry.NameValid = WideToUtf8(m_data.cFileName, entry.Name);
+            // A reparse point's tag is where the extended attributes' size would be.
+            entry.Kind = KindOf(pRecord->FileAttributes, pRecord->EaSize);
+            entry.Size = static_cast<std::uint64_t>(pRecord->EndOfFile.QuadPart);
+            entry.LastWrite = pRecord->LastWriteTime.QuadPart;
+            entry.Change = pRecord->ChangeTime.QuadPart;
+            // No file has the id 0: the folder could not tell this entry's.
+            entry.HasIdentity = pRecord->FileId.QuadPart != 0;
+            entry.Identity.Volume = m_volume;
+            entry.Identity.Index = static_cast<std::uint64_t>(pRecord->FileId.QuadPart);
+            entry.Identity.IndexHigh = 0;
+            return true;
+        }
+    }
+    if (m_hFind == nullptr) {
         return false;
     }
     for (;;) {
@@ -106,13 +227,12 @@ bool DirectoryListing::Next(DirectoryEntry& entry) {
             continue;
         }
         entry.NameValid = WideToUtf8(m_data.cFileName, entry.Name);
-        entry.Kind = KindOf(m_data);
+        entry.Kind = KindOf(m_data.dwFileAttributes, m_data.dwReserved0);
+        entry.HasIdentity = false;
         if (m_withFacts) {
             entry.Size =
                 (static_cast<std::uint64_t>(m_data.nFileSizeHigh) << 32) | m_data.nFileSizeLow;
-            entry.LastWrite = static_cast<std::int64_t>(
-                (static_cast<std::uint64_t>(m_data.ftLastWriteTime.dwHighDateTime) << 32) |
-                m_data.ftLastWriteTime.dwLowDateTime);
+            entry.LastWrite = Units(m_data.ftLastWriteTime);
         }
         return true;
     }

@@ -30,6 +30,8 @@
 //               FindFirstFileExW FindNextFileW GetFileInformationByHandle
 //               GetFileInformationByHandleEx WriteFile FlushFileBuffers MoveFileExW
 //               DeleteFileW LockFileEx UnlockFileEx
+//               FileIdBothDirectoryInfo (GetFileInformationByHandleEx listing a folder;
+//               it counts here, not under GetFileInformationByHandleEx)
 //     <n>       the use that the action hits, 1 = the first use in the process
 //     <action>  a decimal error number: the call fails with that error
 //               empty        (ReadFile only) succeeds delivering 0 bytes
@@ -68,8 +70,9 @@ enum class FaultCall : std::uint8_t {
     DeleteFileW,
     LockFileEx,
     UnlockFileEx,
+    FileIdBothDirectoryInfo,
 };
-inline constexpr int FaultCallCount = 19;
+inline constexpr int FaultCallCount = 20;
 
 enum class FaultAction : std::uint8_t {
     None,

@@ -136,6 +136,10 @@ protected:
     // A job to fill for a worker; then Submit.
     Job& Next() { return m_pool.Next(); }
     void Submit() { m_pool.Submit(true); }
+    // A Work job whose Result is filled already (what a cache told): no worker ever sees
+    // it, and it is delivered in its place as any other. It is the submitting thread's to
+    // fill until this call, as every job is.
+    void SubmitAnswered() { m_pool.Submit(false); }
 
     // Now, on standard error, after the lines printed before it (on a terminal too).
     void Report(const std::string& name, const char* reason) {

@@ -54,7 +54,18 @@ void TreeWalker::Walk(const std::string& name, const std::string& openPath, IWal
         }
         switch (item.Kind) {
             case CX::IO::EntryKind::File:
-                sink.File(m_name, m_open, item.Size);
+                if (!m_withIdentities) {
+                    sink.File(m_name, m_open, item.Size);
+                } else if (!item.HasIdentity) {
+                    sink.ListedFile(m_name, m_open, nullptr);
+                } else {
+                    CX::IO::FileFacts facts;
+                    facts.Size = item.Size;
+                    facts.LastWrite = item.LastWrite;
+                    facts.Change = item.Change;
+                    facts.Identity = item.Identity;
+                    sink.ListedFile(m_name, m_open, &facts);
+                }
                 break;
             case CX::IO::EntryKind::Other:
                 sink.Skipped(m_name, NotRegular);
@@ -116,7 +127,7 @@ bool TreeWalker::Load(Frame& frame, IWalkSink& sink) {
     frame.NameLength = m_name.size();
     frame.OpenLength = m_open.size();
 
-    CX::IO::DirectoryListing listing(m_open.c_str(), m_withSizes);
+    CX::IO::DirectoryListing listing(m_open.c_str(), m_withSizes, m_withIdentities);
     if (!listing.IsOpen()) {
         sink.Problem(m_name, CX::Lines::ReasonFor(listing.GetError()));
         return false;
@@ -124,7 +135,8 @@ bool TreeWalker::Load(Frame& frame, IWalkSink& sink) {
     while (listing.Next(m_entry)) {
         frame.Items.push_back(Item{static_cast<std::uint32_t>(frame.Names.size()),
                                    static_cast<std::uint32_t>(m_entry.Name.size()), m_entry.Kind,
-                                   m_entry.NameValid, m_entry.Size});
+                                   m_entry.NameValid, m_entry.HasIdentity, m_entry.Size,
+                                   m_entry.LastWrite, m_entry.Change, m_entry.Identity});
         frame.Names += m_entry.Name;
     }
     if (listing.GetError() != ERROR_NO_MORE_FILES) {

@@ -19,6 +19,14 @@ public:
     // listing said (a link followed: its target's), when the walker was asked for sizes;
     // otherwise 0. It may be stale by the time the file is read.
     virtual void File(const std::string& name, const std::string& openPath, std::uint64_t size) = 0;
+    // A file found in a folder whose listing was asked for identities: pFacts holds the size,
+    // last-write and change times and identity it gave (no link count, no attributes), or is
+    // null where it gave none. Facts that may be stale by the time anything else looks. A
+    // sink that has no use for them takes the file as File does.
+    virtual void ListedFile(const std::string& name, const std::string& openPath,
+                            const CX::IO::FileFacts* pFacts) {
+        File(name, openPath, pFacts != nullptr ? pFacts->Size : 0);
+    }
     // Something that should have been walked or read and could not be: an error.
     virtual void Problem(const std::string& name, const char* reason) = 0;
     // Something deliberately left alone (a FIFO, a device): a note, no error.
@@ -35,9 +43,10 @@ public:
 class TreeWalker {
 public:
     // withSizes asks each folder's listing for its files' sizes: free on Windows, a call
-    // per entry elsewhere, so only a mode that uses them asks.
-    explicit TreeWalker(bool followLinks, bool withSizes = false)
-        : m_followLinks(followLinks), m_withSizes(withSizes) {}
+    // per entry elsewhere, so only a mode that uses them asks. withIdentities asks for the
+    // facts that tell a file from its past (ListedFile): a handle more per folder.
+    explicit TreeWalker(bool followLinks, bool withSizes = false, bool withIdentities = false)
+        : m_followLinks(followLinks), m_withSizes(withSizes), m_withIdentities(withIdentities) {}
 
     // Walks the folder named name (as printed) at openPath (as opened). A name is joined
     // to its folder's with '/', never doubling one the folder's name already ends with.
@@ -49,7 +58,11 @@ private:
         std::uint32_t Length;
         CX::IO::EntryKind Kind;
         bool NameValid;
+        bool HasIdentity;
         std::uint64_t Size;
+        std::int64_t LastWrite;
+        std::int64_t Change;
+        CX::IO::FileIdentity Identity;
     };
     // One folder on the current path: its sorted entries and how far the walk has got.
     struct Frame {
@@ -70,6 +83,7 @@ private:
 
     bool m_followLinks;
     bool m_withSizes;
+    bool m_withIdentities;
     std::vector<Frame> m_frames;  // kept between walks, so their storage is reused
     std::size_t m_depth = 0;      // frames in use
     std::string m_name;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -147,6 +149,50 @@ TEST(CacheRule, AMergeKeepsAnotherRunsRecordsAndTheLaterReadingOfAFile) {
     CX::Cache::Cache earlier(clock);
     earlier.Offer(Facts(2), RecordOf(Facts(2), 9), clock.At - 1);
     EXPECT_EQ(earlier.Merged(onDisk)[1].Record, RecordOf(Facts(2), 1));
+}
+
+// Many files on two volumes, in a file that holds some twice: each is found as its latest
+// reading, and no other file is, however their identities crowd the table.
+TEST(CacheRule, EachOfManyFilesIsFoundAsItsLatestReadingAndNoOtherIs) {
+    TestClock clock;
+    clock.At = Written + 10 * Second;
+    const auto facts = [](std::uint64_t volume, std::uint64_t index) {
+        CX::IO::FileFacts f = Facts(index);
+        f.Identity.Volume = volume;
+        return f;
+    };
+    std::vector<Entry> entries;
+    for (std::uint64_t volume : {7u, 8u}) {
+        for (std::uint64_t i = 0; i < 3000; ++i) {
+            entries.push_back(Offered(clock, facts(volume, i * 4), clock.At)[0]);
+            if (i % 7 == 0) {
+                // A later reading of the file, before or after the earlier one.
+                CX::Cache::Cache again(clock);
+                again.Offer(facts(volume, i * 4), RecordOf(facts(volume, i * 4), 2), clock.At + 1);
+                const auto at =
+                    i % 2 == 0 ? entries.end()
+                               : entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
+                entries.insert(at, again.Merged({})[0]);
+            }
+        }
+    }
+    clock.At += Second;
+    CX::Cache::Cache cache(clock);
+    cache.Start(entries);
+    for (std::uint64_t volume : {7u, 8u}) {
+        for (std::uint64_t i = 0; i < 12000; ++i) {
+            const std::optional<CX::Hash::ContentRecord> found = cache.Lookup(facts(volume, i));
+            if (i % 4 != 0) {
+                ASSERT_FALSE(found.has_value()) << volume << " " << i;
+            } else {
+                ASSERT_EQ(found, RecordOf(facts(volume, i), i / 4 % 7 == 0 ? 2 : 1))
+                    << volume << " " << i;
+            }
+        }
+    }
+    EXPECT_FALSE(cache.Lookup(facts(9, 0)).has_value());
+    EXPECT_TRUE(CX::Cache::Cache(clock).Empty());
+    EXPECT_FALSE(cache.Empty());
 }
 
 TEST(CacheRule, LookupsOnManyThreadsMeetTheDeliveringThreadsOffers) {

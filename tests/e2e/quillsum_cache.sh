@@ -242,6 +242,65 @@ jobs)
         same_as_oracle "-j $j"
     done
     ;;
+listed)
+    # A warm run over a walked tree answers each file its cache knows from what the folder's
+    # listing tells of it: not one file of the tree is opened, and the lines are an uncached
+    # run's. A file operand and a file reached through a followed link are still opened; a
+    # listing that cannot tell identities leaves every file to be opened, with the same lines.
+    mkdir -p T/d
+    for i in $(seq 1 12); do head -c $((i * 301)) /dev/urandom >"T/d/f$i"; done
+    printf 'top' >T/a
+    aged T
+    oracle T
+    for pass in filling warm; do
+        run -r T --cache=ids
+        same_as_oracle "$pass"
+    done
+    if ! on_windows; then
+        ln -s d/f3 T/link
+        strace -f -o trace -e trace=open,openat,openat2 "$exe" -r T --cache=ids >stdout.bin
+        cmp -s oracle.out stdout.bin || fail "under strace: $(diff oracle.out stdout.bin | head -5)"
+        opened=$(grep -oE '"T/(a|d/f[0-9]+)"' trace | sort -u | tr '\n' ' ')
+        [ -z "$opened" ] || fail "known files opened: $opened"
+        strace -f -o trace -e trace=open,openat,openat2 "$exe" -L -r T T/d/f7 --cache=ids >/dev/null
+        opened=$(grep -oE '"T/(a|link|d/f[0-9]+)"' trace | sort -u | tr '\n' ' ')
+        [ "$opened" = '"T/d/f7" "T/link" ' ] || fail "-L and an operand: opened $opened"
+        rm T/link
+    fi
+    if [ -n "$fault_exe" ]; then
+        QUILLMARK_FAULTS=FileIdBothDirectoryInfo:1:5,FileIdBothDirectoryInfo:2:5 \
+            run_exe "$fault_exe" -r T --cache=ids
+        same_as_oracle "listings without identities"
+    fi
+    ;;
+unreadable)
+    # A file made unreadable after a run kept its record (chmod moves its change time) is
+    # opened and refused, as a run without the cache refuses it, whether it was walked or named.
+    need_posix "Wine run as root reads any file, and a Windows ACL is not made here"
+    mkdir -p T c
+    for i in 1 2 3 4; do head -c $((i * 999)) /dev/urandom >"T/f$i"; done
+    as_user=()
+    if [ "$(id -u)" = 0 ]; then
+        # root reads anything: the runs are made as nobody.
+        chmod 755 "$work"
+        chmod 777 c
+        as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    fi
+    as() { timeout 60 "${as_user[@]}" $emulator "$exe" "$@" >stdout.bin 2>stderr.bin; rc=$?; }
+    aged T
+    as -r T T/f2 --cache=c/ids
+    as -r T T/f2 --cache=c/ids
+    chmod 000 T/f2 T/f3
+    as -r T T/f2
+    [ "$rc" = 2 ] || fail "uncached: exit $rc"
+    mv stdout.bin want.out
+    mv stderr.bin want.err
+    aged T
+    as -r T T/f2 --cache=c/ids
+    [ "$rc" = 2 ] && cmp -s want.out stdout.bin && cmp -s want.err stderr.bin ||
+        fail "cached: exit $rc, $(diff want.out stdout.bin) $(diff want.err stderr.bin)"
+    grep -q 'T/f3: Permission denied' stderr.bin || fail "$(cat stderr.bin)"
+    ;;
 write_faults)
     # A full disk or a failed step anywhere in the cache's replace leaves the old cache whole
     # (or, once renamed, the new one), no temporary file behind, and the run's output right.

@@ -59,8 +59,9 @@ TEST_F(FaultSeam, ListingFailsOnCue) {
     ASSERT_NE(mkdtemp(szDir), nullptr);
     const std::u16string dir(szDir, szDir + sizeof szDir - 1);
     close(creat((std::string(szDir) + "/f").c_str(), 0600));
-    ASSERT_TRUE(ArmFaultsFromText(
-        "FindFirstFileExW:1:5,FindNextFileW:2:21,GetFileInformationByHandle:1:6"));
+    ASSERT_TRUE(
+        ArmFaultsFromText("FindFirstFileExW:1:5,FindNextFileW:2:21,GetFileInformationByHandle:1:6,"
+                          "FileIdBothDirectoryInfo:1:5"));
     WIN32_FIND_DATAW data;
     for (DWORD error : {5u, 0u}) {
         const HANDLE h = FindFirstFileExW((dir + u"/*").c_str(), FindExInfoBasic, &data,
@@ -85,6 +86,10 @@ TEST_F(FaultSeam, ListingFailsOnCue) {
     EXPECT_FALSE(GetFileInformationByHandle(h, &info));
     EXPECT_EQ(GetLastError(), 6u);
     EXPECT_TRUE(GetFileInformationByHandle(h, &info));
+    alignas(8) unsigned char records[4096];
+    EXPECT_FALSE(GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, records, sizeof records));
+    EXPECT_EQ(GetLastError(), 5u);
+    EXPECT_TRUE(GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, records, sizeof records));
     CloseHandle(h);
     unlink((std::string(szDir) + "/f").c_str());
     rmdir(szDir);

@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -784,6 +786,64 @@ TEST(StandInFacts, ByHandleAndInListingsAsStatTellsThem) {
                            data.ftLastWriteTime.dwLowDateTime;
         EXPECT_EQ(write, standard ? units(st.st_mtim) : 0);
     }
+    std::filesystem::remove_all(dir);
+}
+
+// A folder listed through its handle: records as many as fit, an entry that does not fit
+// kept for the next call, each entry's own lstat (a link unfollowed, its tag where Windows
+// puts it), the end told once every entry has come, and what is no folder refused.
+TEST(StandInFacts, FolderListedByHandleAsLstatTellsIt) {
+    const std::string dir = ::testing::TempDir() + "/stand-in-ids-" + std::to_string(getpid());
+    std::filesystem::create_directories(dir + "/sub");
+    std::ofstream(dir + "/file") << "twelve bytes";
+    ASSERT_EQ(symlink("file", (dir + "/link").c_str()), 0);
+    const HANDLE h = CreateFileW(Widen(dir).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    // Room for one record with a short name: one entry a call.
+    alignas(8) unsigned char records[sizeof(FILE_ID_BOTH_DIR_INFO) + 8];
+    EXPECT_FALSE(GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, records, 16));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    std::map<std::u16string, FILE_ID_BOTH_DIR_INFO> seen;
+    while (GetFileInformationByHandleEx(h, FileIdBothDirectoryInfo, records, sizeof records)) {
+        FILE_ID_BOTH_DIR_INFO info;
+        std::memcpy(&info, records, sizeof info);
+        EXPECT_EQ(info.NextEntryOffset, 0u);
+        const auto* pName =
+            reinterpret_cast<const char16_t*>(records + offsetof(FILE_ID_BOTH_DIR_INFO, FileName));
+        seen[std::u16string(pName, info.FileNameLength / 2)] = info;
+    }
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+    EXPECT_EQ(seen.size(), 5u);  // ".", "..", and the three
+
+    struct stat st;
+    ASSERT_EQ(lstat((dir + "/file").c_str(), &st), 0);
+    const FILE_ID_BOTH_DIR_INFO& file = seen[u"file"];
+    EXPECT_EQ(file.FileAttributes, FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(file.EndOfFile.QuadPart, 12);
+    EXPECT_EQ(file.FileId.QuadPart, static_cast<LONGLONG>(st.st_ino));
+    EXPECT_EQ(file.ChangeTime.QuadPart, CX::Platform::Detail::FileTimeFromTimespec(st.st_ctim));
+    EXPECT_EQ(file.LastWriteTime.QuadPart, CX::Platform::Detail::FileTimeFromTimespec(st.st_mtim));
+    ASSERT_EQ(lstat((dir + "/link").c_str(), &st), 0);
+    EXPECT_EQ(seen[u"link"].FileAttributes, FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(seen[u"link"].EaSize, IO_REPARSE_TAG_SYMLINK);
+    EXPECT_EQ(seen[u"link"].FileId.QuadPart, static_cast<LONGLONG>(st.st_ino));
+    EXPECT_EQ(seen[u"sub"].FileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    // "." is the folder itself; ".." a folder whose facts are not asked for.
+    ASSERT_EQ(stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(seen[u"."].FileId.QuadPart, static_cast<LONGLONG>(st.st_ino));
+    EXPECT_EQ(seen[u".."].FileAttributes, FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(seen[u".."].FileId.QuadPart, 0);
+    CloseHandle(h);
+
+    const HANDLE hFile = Open(Widen(dir + "/file"));
+    EXPECT_FALSE(
+        GetFileInformationByHandleEx(hFile, FileIdBothDirectoryInfo, records, sizeof records));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    CloseHandle(hFile);
+    EXPECT_FALSE(GetFileInformationByHandleEx(INVALID_HANDLE_VALUE, FileIdBothDirectoryInfo,
+                                              records, sizeof records));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     std::filesystem::remove_all(dir);
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "io/file_facts.h"
+#include "mem/utf8_to_wide.h"
 #include "support/temp_dir_test.h"
 #include "walk/walk.h"
 
@@ -127,6 +129,63 @@ TEST_F(Walk, SizesOnlyWhenAskedFor) {
             withSizes ? std::vector<std::uint64_t>{3, 70000, 0} : std::vector<std::uint64_t>(3);
         EXPECT_EQ(recorder.Sizes, expected);
     }
+}
+
+class FactsRecorder : public Recorder {
+public:
+    void ListedFile(const std::string& name, const std::string& openPath,
+                    const CX::IO::FileFacts* pFacts) override {
+        Recorder::File(name, openPath, 0);
+        Listed.push_back(pFacts != nullptr ? *pFacts : CX::IO::FileFacts{});
+        Told.push_back(pFacts != nullptr);
+    }
+    std::vector<CX::IO::FileFacts> Listed;
+    std::vector<bool> Told;
+};
+
+// Asked for identities, the walk hands on what each folder's listing told of a file: the
+// same size, times and identity that the file's own handle tells, so that a cache keyed by
+// either finds the other's records. Through more entries than one call of the listing holds.
+TEST_F(Walk, ListedFactsAreTheHandlesFacts) {
+    Write("a", Bytes(3));
+    std::filesystem::create_directory(m_dir / "d");
+    Write("d/b", Bytes(70000));
+    for (int i = 0; i < 400; ++i) {
+        Write("d/" + std::string(120, 'n') + std::to_string(i), std::to_string(i));
+    }
+    Write("e", "");
+    const std::string root = reinterpret_cast<const char*>(m_dir.u8string().c_str());
+    FactsRecorder recorder;
+    CX::Walk::TreeWalker walker(false, false, true);
+    walker.Walk(root, root, recorder);
+    ASSERT_EQ(recorder.Files.size(), 403u);
+    EXPECT_TRUE(recorder.Problems.empty());
+    for (std::size_t i = 0; i < recorder.Files.size(); ++i) {
+        SCOPED_TRACE(recorder.Files[i]);
+        ASSERT_TRUE(recorder.Told[i]);
+        CX::HeapWString wstrPath;
+        ASSERT_TRUE(CX::Utf8ToWide(recorder.Opened[i].c_str(), wstrPath).IsSuccess());
+        HANDLE h = CreateFileW(wstrPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        CX::IO::FileFacts facts;
+        DWORD error = ERROR_SUCCESS;
+        ASSERT_TRUE(CX::IO::FactsOfHandle(h, facts, error));
+        CloseHandle(h);
+        const CX::IO::FileFacts& listed = recorder.Listed[i];
+        EXPECT_EQ(listed.Size, facts.Size);
+        EXPECT_EQ(listed.LastWrite, facts.LastWrite);
+        EXPECT_EQ(listed.Change, facts.Change);
+        EXPECT_EQ(listed.Identity, facts.Identity);
+    }
+    EXPECT_EQ(recorder.Listed.front().Size, 3u);
+    EXPECT_EQ(recorder.Listed[1].Size, 70000u);
+
+    FactsRecorder unasked;
+    CX::Walk::TreeWalker plain(false);
+    plain.Walk(root, root, unasked);
+    EXPECT_EQ(unasked.Files, recorder.Files);
+    EXPECT_TRUE(unasked.Listed.empty());
 }
 
 }  // namespace

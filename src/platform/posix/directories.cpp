@@ -3,9 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
@@ -20,6 +25,8 @@ using CX::Platform::Detail::FileTime;
 
 using CX::Platform::Detail::ErrorFromErrno;
 using CX::Platform::Detail::ErrorFromPathErrno;
+using CX::Platform::Detail::FdFromHandle;
+using CX::Platform::Detail::FileTimeFromTimespec;
 using CX::Platform::Detail::TakeFault;
 
 namespace {
@@ -100,6 +107,64 @@ DWORD ReadEntry(DIR* dir, bool facts, WIN32_FIND_DATAW* pData) {
     }
     CX::Platform::Detail::Utf16FromUtf8Name(entry->d_name, pData->cFileName);
     return ERROR_SUCCESS;
+}
+
+// One record as getdents64(2) lays it out.
+struct KernelEntry {
+    std::uint64_t Inode;
+    std::int64_t Next;  // the folder's position after this entry
+    unsigned short Length;
+    unsigned char Type;
+    char Name[1];
+};
+
+constexpr std::size_t NameAt = offsetof(FILE_ID_BOTH_DIR_INFO, FileName);
+// getdents64's record for a name of 255 bytes, the longest a folder holds.
+constexpr std::size_t LongestEntry = (offsetof(KernelEntry, Name) + 256 + 7) & ~std::size_t{7};
+
+// Fills the record at pInfo for the entry named szName in the folder fd (on device folderDevice)
+// and returns its length, a multiple of 8, or 0 when it needs more than room bytes.
+std::size_t FillDirectoryRecord(int fd, const struct stat& folder, const KernelEntry& entry,
+                                std::byte* pInfo, std::size_t room) {
+    WCHAR name[MAX_PATH];
+    const std::size_t units = CX::Platform::Detail::Utf16FromUtf8Name(entry.Name, name);
+    const std::size_t length = (NameAt + units * sizeof(WCHAR) + 7) & ~std::size_t{7};
+    if (length > room) {
+        return 0;
+    }
+    FILE_ID_BOTH_DIR_INFO info{};
+    // "." is the folder, whose facts are known already; ".." is listed as a folder without
+    // facts: no caller asks about either, and a tree would pay a call for each folder.
+    const bool dot = std::strcmp(entry.Name, ".") == 0;
+    const bool dotDot = std::strcmp(entry.Name, "..") == 0;
+    struct stat st = folder;
+    if (dotDot) {
+        info.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    } else if (dot || fstatat(fd, entry.Name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        info.FileAttributes = AttributesFromMode(st.st_mode);
+        info.LastWriteTime.QuadPart = FileTimeFromTimespec(st.st_mtim);
+        info.LastAccessTime.QuadPart = FileTimeFromTimespec(st.st_atim);
+        info.ChangeTime.QuadPart = FileTimeFromTimespec(st.st_ctim);
+        info.EndOfFile.QuadPart = S_ISDIR(st.st_mode) ? 0 : static_cast<LONGLONG>(st.st_size);
+        if (st.st_dev == folder.st_dev) {
+            info.FileId.QuadPart = static_cast<LONGLONG>(st.st_ino);
+        }
+    } else {
+        // Gone since it was listed: listed by its type, without facts; opening it will tell.
+        info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        if (entry.Type == DT_DIR) {
+            info.FileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        } else if (entry.Type == DT_LNK) {
+            info.FileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+        }
+    }
+    if (info.FileAttributes == FILE_ATTRIBUTE_REPARSE_POINT) {
+        info.EaSize = IO_REPARSE_TAG_SYMLINK;
+    }
+    info.FileNameLength = static_cast<DWORD>(units * sizeof(WCHAR));
+    std::memcpy(pInfo, &info, NameAt);
+    std::memcpy(pInfo + NameAt, name, units * sizeof(WCHAR));
+    return length;
 }
 
 HANDLE FindFailed(DWORD error) {
@@ -279,4 +344,97 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
         return INVALID_FILE_ATTRIBUTES;
     }
     return AttributesFromMode(st.st_mode);
+}
+
+// Windows: the next entries of the folder the handle was opened on (FILE_FLAG_BACKUP_SEMANTICS),
+// as many as the buffer holds, each call going on from where the last one stopped, "." and ".."
+// included, in the order getdents64(2) gives. Each record is FILE_ID_BOTH_DIR_INFO, 8-aligned,
+// chained by NextEntryOffset (0 on the last). ".." is a folder without facts (Windows gives
+// the parent's). Every other entry's facts are its own lstat (a link is not followed): the
+// attributes as FindFirstFileExW gives them, a symbolic link's tag in EaSize as Windows puts a
+// reparse point's there, the size (0 for a folder), the last-write, last-access and change times,
+// and the inode as FileId. An entry on another device than the folder (a file bound over another:
+// its inode says nothing on the folder's volume), or gone before it could be asked about, has
+// FileId 0, which no file has. No creation time, no short name, no allocation size. After the last
+// entry: ERROR_NO_MORE_FILES. A handle that is not open: ERROR_INVALID_HANDLE; one that is no
+// folder's, or a buffer too small for a record's fixed part: ERROR_INVALID_PARAMETER; a buffer too
+// small for the next whole record: ERROR_INSUFFICIENT_BUFFER, the entry kept. The folder's position
+// is the descriptor's, so one handle is listed by one thread at a time, as on Windows.
+BOOL GetFileInformationByHandleEx(HANDLE hFile,
+                                  FILE_INFO_BY_HANDLE_DIRECTORY_CLASS FileInformationClass,
+                                  LPVOID lpFileInformation, DWORD dwBufferSize) {
+    if (const auto fault = TakeFault(FaultCall::FileIdBothDirectoryInfo);
+        fault.Action == FaultAction::Fail) {
+        return FailWith(static_cast<DWORD>(fault.Value));
+    }
+    const int fd = FdFromHandle(hFile);
+    if (fd < 0) {
+        return FailWith(ERROR_INVALID_HANDLE);
+    }
+    if (FileInformationClass != FileIdBothDirectoryInfo || lpFileInformation == nullptr ||
+        dwBufferSize < sizeof(FILE_ID_BOTH_DIR_INFO)) {
+        return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    auto* const pOut = static_cast<std::byte*>(lpFileInformation);
+    std::size_t used = 0;
+    std::size_t last = 0;  // the offset of the last record written
+    struct stat folder;    // asked when the first entry comes
+    bool folderKnown = false;
+    alignas(8) char kernel[8192];
+    for (;;) {
+        // A record takes under six times what its entry takes in getdents64's answer (a
+        // one-byte name: 113 bytes against 24): asking for a sixth of the room left brings
+        // only entries that fit, so none is read that must be given back. Only a buffer
+        // too small for that to hold the longest name's entry reads more, from a position
+        // noted to go back to.
+        const std::size_t room = dwBufferSize - used;
+        const bool bounded = room / 6 >= LongestEntry;
+        if (!bounded && used != 0) {
+            break;
+        }
+        const off_t from = bounded ? 0 : lseek(fd, 0, SEEK_CUR);
+        const long got = syscall(SYS_getdents64, fd, kernel,
+                                 bounded ? std::min(sizeof kernel, room / 6) : sizeof kernel);
+        if (got < 0) {
+            return FailWith(errno == ENOTDIR ? ERROR_INVALID_PARAMETER
+                            : errno == EBADF ? ERROR_INVALID_HANDLE
+                                             : ErrorFromErrno(errno));
+        }
+        if (got == 0) {
+            break;
+        }
+        if (!folderKnown) {
+            if (fstat(fd, &folder) != 0) {
+                return FailWith(ErrorFromErrno(errno));
+            }
+            folderKnown = true;
+        }
+        std::int64_t position = from;
+        for (long at = 0; at < got;) {
+            const auto& entry = *reinterpret_cast<const KernelEntry*>(kernel + at);
+            const std::size_t length =
+                FillDirectoryRecord(fd, folder, entry, pOut + used, dwBufferSize - used);
+            if (length == 0) {
+                // No room (never when bounded): this entry is the next call's.
+                lseek(fd, position, SEEK_SET);
+                if (used == 0) {
+                    return FailWith(ERROR_INSUFFICIENT_BUFFER);
+                }
+                break;
+            }
+            if (used != 0) {
+                reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(pOut + last)->NextEntryOffset =
+                    static_cast<DWORD>(used - last);
+            }
+            last = used;
+            used += length;
+            position = entry.Next;
+            at += entry.Length;
+        }
+    }
+    if (used == 0) {
+        return FailWith(ERROR_NO_MORE_FILES);
+    }
+    reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(pOut + last)->NextEntryOffset = 0;
+    return TRUE;
 }

@@ -53,6 +53,7 @@ constexpr const char* kCallNames[FaultCallCount] = {
     "DeleteFileW",
     "LockFileEx",
     "UnlockFileEx",
+    "FileIdBothDirectoryInfo",
 };
 
 [[noreturn]] void Abort(const char* szWhat) {
