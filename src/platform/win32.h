@@ -105,8 +105,7 @@
 //   identity is unknown. No short name. A handle that is not a folder's, or a buffer that
 //   cannot hold one entry's fixed part: ERROR_INVALID_PARAMETER; an entry that does not fit
 //   in the room left is kept for the next call (ERROR_INSUFFICIENT_BUFFER when it is the
-//   first). Here the class is an enumerator of a type of its own, so that this twin is an
-//   overload living with the other listings; on Windows the same calls reach the one call.
+//   first).
 // - GetStdHandle gives the handles of descriptors 0, 1 and 2 (null for one that is not
 //   open); another number fails with ERROR_INVALID_PARAMETER.
 // - GetConsoleMode succeeds (mode 0) only for a terminal (isatty(3)); anything else fails
@@ -204,7 +203,7 @@ using LPBY_HANDLE_FILE_INFORMATION = BY_HANDLE_FILE_INFORMATION*;
 using ULONGLONG = std::uint64_t;
 using BYTE = std::uint8_t;
 
-enum FILE_INFO_BY_HANDLE_CLASS { FileBasicInfo = 0, FileIdInfo = 18 };
+enum FILE_INFO_BY_HANDLE_CLASS { FileBasicInfo = 0, FileIdBothDirectoryInfo = 10, FileIdInfo = 18 };
 
 struct FILE_BASIC_INFO {
     LARGE_INTEGER CreationTime;
@@ -222,8 +221,6 @@ struct FILE_ID_INFO {
     ULONGLONG VolumeSerialNumber;
     FILE_ID_128 FileId;
 };
-
-enum FILE_INFO_BY_HANDLE_DIRECTORY_CLASS { FileIdBothDirectoryInfo = 10 };
 
 using CCHAR = char;
 
@@ -388,9 +385,6 @@ BOOL FindClose(HANDLE hFindFile);
 DWORD GetFileAttributesW(LPCWSTR lpFileName);
 BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 BOOL GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
-                                  LPVOID lpFileInformation, DWORD dwBufferSize);
-BOOL GetFileInformationByHandleEx(HANDLE hFile,
-                                  FILE_INFO_BY_HANDLE_DIRECTORY_CLASS FileInformationClass,
                                   LPVOID lpFileInformation, DWORD dwBufferSize);
 HANDLE GetStdHandle(DWORD nStdHandle);
 BOOL GetConsoleMode(HANDLE hConsoleHandle, LPDWORD lpMode);

@@ -360,9 +360,8 @@ DWORD GetFileAttributesW(LPCWSTR lpFileName) {
 // folder's, or a buffer too small for a record's fixed part: ERROR_INVALID_PARAMETER; a buffer too
 // small for the next whole record: ERROR_INSUFFICIENT_BUFFER, the entry kept. The folder's position
 // is the descriptor's, so one handle is listed by one thread at a time, as on Windows.
-BOOL GetFileInformationByHandleEx(HANDLE hFile,
-                                  FILE_INFO_BY_HANDLE_DIRECTORY_CLASS FileInformationClass,
-                                  LPVOID lpFileInformation, DWORD dwBufferSize) {
+BOOL CX::Platform::Detail::FolderEntriesByHandle(HANDLE hFile, LPVOID lpFileInformation,
+                                                 DWORD dwBufferSize) {
     if (const auto fault = TakeFault(FaultCall::FileIdBothDirectoryInfo);
         fault.Action == FaultAction::Fail) {
         return FailWith(static_cast<DWORD>(fault.Value));
@@ -371,8 +370,7 @@ BOOL GetFileInformationByHandleEx(HANDLE hFile,
     if (fd < 0) {
         return FailWith(ERROR_INVALID_HANDLE);
     }
-    if (FileInformationClass != FileIdBothDirectoryInfo || lpFileInformation == nullptr ||
-        dwBufferSize < sizeof(FILE_ID_BOTH_DIR_INFO)) {
+    if (lpFileInformation == nullptr || dwBufferSize < sizeof(FILE_ID_BOTH_DIR_INFO)) {
         return FailWith(ERROR_INVALID_PARAMETER);
     }
     auto* const pOut = static_cast<std::byte*>(lpFileInformation);

@@ -537,6 +537,10 @@ BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFil
 // Any other class, or a buffer smaller than the class's structure: ERROR_INVALID_PARAMETER.
 BOOL GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                   LPVOID lpFileInformation, DWORD dwBufferSize) {
+    // A folder's entries are a listing, with a fault-seam entry of their own.
+    if (FileInformationClass == FileIdBothDirectoryInfo) {
+        return CX::Platform::Detail::FolderEntriesByHandle(hFile, lpFileInformation, dwBufferSize);
+    }
     if (const auto fault = TakeFault(FaultCall::GetFileInformationByHandleEx);
         fault.Action == FaultAction::Fail) {
         return FailWith(static_cast<DWORD>(fault.Value));

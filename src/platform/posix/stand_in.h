@@ -54,6 +54,10 @@ DWORD ErrorFromPathErrno(int errnoValue, const std::string& path);
 // reparse point), a device (FIFO, socket, character or block device) or a normal file.
 DWORD AttributesFromMode(std::uint32_t mode);
 
+// GetFileInformationByHandleEx's FileIdBothDirectoryInfo class: a folder's entries, listed
+// with the other listings (directories.cpp).
+BOOL FolderEntriesByHandle(HANDLE hFile, LPVOID lpFileInformation, DWORD dwBufferSize);
+
 // UTF-8 to UTF-16 for a name read from a folder, into pOut (room for one unit per byte plus a
 // NUL suffices); returns the units written before the NUL. A byte that does not
 // decode as well-formed UTF-8 becomes the lone surrogate U+DC80 + byte, which well-formed
