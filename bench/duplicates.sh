@@ -23,28 +23,14 @@ rounds=${3:-3}
 [ -d "$tree" ] || { echo "no folder $tree"; exit 1; }
 tree=$(cd "$tree" && pwd)
 
+source "$(dirname "$0")/peers.sh"
 missing=()
 for tool in jdupes fdupes rmlint; do command -v $tool >/dev/null || missing+=("$tool"); done
 [ -x /usr/bin/python3 ] || missing+=(python3)
 [ -x /usr/bin/time ] || missing+=(time)
-if [ "${#missing[@]}" -ne 0 ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "run as root, or install these Debian packages first: ${missing[*]}"
-        exit 1
-    fi
-    echo "installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update >/dev/null
-    apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
-fi
+install_missing "${missing[@]}"
 
-scratch_parent=${TMPDIR:-/tmp}
-need_kib=$((1300 * 1024))
-avail_kib=$(df -Pk "$scratch_parent" | awk 'NR == 2 { print $4 }')
-((avail_kib >= need_kib)) || {
-    echo "$scratch_parent has $((avail_kib / 1024)) MiB free, needs $((need_kib / 1024)) MiB"
-    exit 1
-}
+need_space 1300
 dir=$(mktemp -d "$scratch_parent/duplicates.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 big=$dir/big many=$dir/many

@@ -26,31 +26,17 @@ for exe in "$quillsum" "$quillmark"; do
     [ -x "$exe" ] || { echo "no executable at $exe (build the release preset first)"; exit 1; }
 done
 
+source "$(dirname "$0")/peers.sh"
 missing=()
 command -v rhash >/dev/null || missing+=(rhash)
 command -v sha256deep >/dev/null || missing+=(hashdeep)
 [ -x /usr/bin/time ] || missing+=(time)
 command -v openssl >/dev/null || missing+=(openssl)
-if [ "${#missing[@]}" -ne 0 ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "run as root, or install these Debian packages first: ${missing[*]}"
-        exit 1
-    fi
-    echo "installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update >/dev/null
-    apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
-fi
+install_missing "${missing[@]}"
 
-scratch_parent=${TMPDIR:-/tmp}
 # 1 GiB + 384 MiB of content, with room for the folders; 120,000 files need as many inodes
 # (a file system that counts none, such as btrfs, reports 0 free and is not held to it).
-need_kib=$((1600 * 1024))
-avail_kib=$(df -Pk "$scratch_parent" | awk 'NR == 2 { print $4 }')
-((avail_kib >= need_kib)) || {
-    echo "$scratch_parent has $((avail_kib / 1024)) MiB free, needs $((need_kib / 1024)) MiB"
-    exit 1
-}
+need_space 1600
 read -r inodes ifree < <(df -Pi "$scratch_parent" | awk 'NR == 2 { print $2, $4 }')
 if [[ "$inodes" =~ ^[0-9]+$ ]] && ((inodes > 0 && ifree < 130000)); then
     echo "$scratch_parent has $ifree inodes free, needs 130000"
