@@ -199,6 +199,39 @@ TEST_F(StandIn, FileTypes) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
+// A handle's type and identity come from what its open learned. Once CloseHandle has let a
+// descriptor go, the number another open gets again is that file's, whoever opened it.
+TEST_F(StandIn, TypeAndIdentityFollowTheDescriptorNumber) {
+    auto index = [](HANDLE h) {
+        FILE_ID_INFO id{};
+        EXPECT_TRUE(GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id));
+        std::uint64_t inode = 0;
+        for (int i = 7; i >= 0; --i) {
+            inode = (inode << 8) | id.FileId.Identifier[i];
+        }
+        return inode;
+    };
+    const std::string file = Write("file", "x");
+    const std::string fifo = m_dir + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct stat st;
+    HANDLE h = Open(Widen(file));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(GetFileType(h), FILE_TYPE_DISK);
+    EXPECT_EQ(index(h), static_cast<std::uint64_t>(st.st_ino));
+    const int number = CX::Platform::Detail::FdFromHandle(h);
+    ASSERT_TRUE(CloseHandle(h));
+
+    const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_EQ(fd, number);  // the lowest number free: the one just let go
+    ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+    h = CX::Platform::Detail::HandleFromFd(fd);
+    EXPECT_EQ(GetFileType(h), FILE_TYPE_PIPE);
+    EXPECT_EQ(index(h), static_cast<std::uint64_t>(st.st_ino));
+    close(fd);
+}
+
 // cgroup2, like procfs, reports 0 bytes for files whose text it makes up as they are read.
 TEST_F(StandIn, Cgroup2FilesAreNoDiskFiles) {
     std::ifstream mounts("/proc/self/mounts");

@@ -98,11 +98,15 @@ DWORD ReadEntry(DIR* dir, bool facts, WIN32_FIND_DATAW* pData) {
         return errno == 0 ? ERROR_NO_MORE_FILES : ErrorFromErrno(errno);
     }
     *pData = WIN32_FIND_DATAW{};
-    pData->dwFileAttributes = EntryAttributes(dir, *entry);
+    // "." and ".." are folders whose facts no caller asks: a tree would pay two calls a
+    // folder for them.
+    const bool dots = entry->d_name[0] == '.' &&
+                      (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0));
+    pData->dwFileAttributes = dots ? FILE_ATTRIBUTE_DIRECTORY : EntryAttributes(dir, *entry);
     if (pData->dwFileAttributes == FILE_ATTRIBUTE_REPARSE_POINT) {
         pData->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
     }
-    if (facts) {
+    if (facts && !dots) {
         EntryFacts(dir, *entry, pData);
     }
     CX::Platform::Detail::Utf16FromUtf8Name(entry->d_name, pData->cFileName);
@@ -237,9 +241,9 @@ DWORD AttributesFromMode(std::uint32_t mode) {
 // link, never followed, FILE_ATTRIBUTE_REPARSE_POINT with dwReserved0 = IO_REPARSE_TAG_SYMLINK; a
 // FIFO, socket or device FILE_ATTRIBUTE_DEVICE; a regular file FILE_ATTRIBUTE_NORMAL. Sizes and
 // times cost a stat per entry here, where Windows has them for nothing: they are given with
-// FindExInfoStandard only, and are 0 with FindExInfoBasic. The short name is empty. The name
-// is UTF-16, with each byte that is not part of well-formed UTF-8 as U+DC80 + byte.
-// Failures: a missing folder ERROR_PATH_NOT_FOUND, a file named as the folder
+// FindExInfoStandard only, and are 0 with FindExInfoBasic, and always for "." and "..". The short
+// name is empty. The name is UTF-16, with each byte that is not part of well-formed UTF-8 as U+DC80
+// + byte. Failures: a missing folder ERROR_PATH_NOT_FOUND, a file named as the folder
 // ERROR_DIRECTORY, a folder that may not be read ERROR_ACCESS_DENIED, anything else by
 // ErrorFromErrno. The handle is for FindNextFileW and FindClose only; the descriptor behind
 // it is close-on-exec.

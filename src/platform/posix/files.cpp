@@ -7,7 +7,9 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -73,6 +75,82 @@ bool SizeIsMadeUp(int fd, dev_t device) {
 }
 
 constexpr char16_t kLongPathPrefix[] = u"\\\\?\\";
+
+// What CreateFileW learned of each descriptor it opened, by number: a file's type and
+// identity never change while a descriptor is open on it, so GetFileType and the FileIdInfo
+// class answer from here without a call, as Windows answers from its handle. A tree's files
+// then cost one fstat each, at the open. CloseHandle forgets a number before it closes it,
+// so a number that another open hands out again is never taken for the file it was. The
+// slots are atomics: a handle opened on one thread is asked about on another, and a number
+// is reused on any.
+class OpenedFiles {
+public:
+    void Remember(int fd, const struct stat& st) {
+        if (Slot* slot = At(fd, true)) {
+            slot->Device.store(static_cast<std::uint64_t>(st.st_dev), std::memory_order_relaxed);
+            slot->Inode.store(static_cast<std::uint64_t>(st.st_ino), std::memory_order_relaxed);
+            slot->Mode.store(static_cast<std::uint32_t>(st.st_mode), std::memory_order_release);
+        }
+    }
+    void Forget(int fd) {
+        if (Slot* slot = At(fd, false)) {
+            slot->Mode.store(0, std::memory_order_release);
+        }
+    }
+    // False for a number no open of ours holds (standard handles, a number past the table).
+    bool Recall(int fd, struct stat& st) {
+        Slot* slot = At(fd, false);
+        const std::uint32_t mode = slot != nullptr ? slot->Mode.load(std::memory_order_acquire) : 0;
+        if (mode == 0) {
+            return false;
+        }
+        st.st_mode = static_cast<mode_t>(mode);
+        st.st_dev = static_cast<dev_t>(slot->Device.load(std::memory_order_relaxed));
+        st.st_ino = static_cast<ino_t>(slot->Inode.load(std::memory_order_relaxed));
+        return true;
+    }
+
+private:
+    struct Slot {
+        std::atomic<std::uint32_t> Mode{0};  // st_mode; 0 while no open of ours holds the number
+        std::atomic<std::uint64_t> Device{0};
+        std::atomic<std::uint64_t> Inode{0};
+    };
+    static constexpr int ChunkBits = 12;
+    static constexpr std::size_t Chunks = 256;  // numbers below 2^20; above, fstat answers
+
+    Slot* At(int fd, bool make) {
+        const auto number = static_cast<std::size_t>(fd);
+        if (fd < 0 || (number >> ChunkBits) >= Chunks) {
+            return nullptr;
+        }
+        std::atomic<Slot*>& chunk = m_chunks[number >> ChunkBits];
+        Slot* slots = chunk.load(std::memory_order_acquire);
+        if (slots == nullptr && make) {
+            // Kept for the process's life: a slot may be read on any thread at any time.
+            Slot* made = new (std::nothrow) Slot[std::size_t{1} << ChunkBits];
+            if (made == nullptr) {
+                return nullptr;
+            }
+            if (chunk.compare_exchange_strong(slots, made, std::memory_order_acq_rel)) {
+                slots = made;
+            } else {
+                delete[] made;  // another thread made it first
+            }
+        }
+        return slots != nullptr ? &slots[number & ((std::size_t{1} << ChunkBits) - 1)] : nullptr;
+    }
+
+    std::atomic<Slot*> m_chunks[Chunks] = {};
+};
+
+OpenedFiles g_opened;
+
+// The stat of an open descriptor, whole (fstat), or only its type, device and inode, from
+// what its open learned when that is known.
+bool TypeAndIdentity(int fd, struct stat& st) {
+    return g_opened.Recall(fd, st) || fstat(fd, &st) == 0;
+}
 
 }  // namespace
 
@@ -207,6 +285,7 @@ DWORD CheckOpened(int fd, DWORD flagsAndAttributes) {
     if (S_ISDIR(st.st_mode) && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
         return ERROR_ACCESS_DENIED;
     }
+    g_opened.Remember(fd, st);
     return ERROR_SUCCESS;
 }
 
@@ -390,7 +469,8 @@ BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
     return TRUE;
 }
 
-// Windows: what kind of object the handle is, from fstat. FILE_TYPE_DISK is what has a
+// Windows: what kind of object the handle is, from the fstat its open made (OpenedFiles), or
+// from fstat for a handle we did not open. FILE_TYPE_DISK is what has a
 // size that tells its length: a regular file, unless its file system makes its content up
 // as it is read (procfs and its kin, see SizeIsMadeUp), which is FILE_TYPE_UNKNOWN. A
 // character device is FILE_TYPE_CHAR, a FIFO or a socket FILE_TYPE_PIPE, and anything
@@ -404,7 +484,7 @@ DWORD GetFileType(HANDLE hFile) {
     }
     const int fd = FdFromHandle(hFile);
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd < 0 || !TypeAndIdentity(fd, st)) {
         SetLastError(fd < 0 ? ERROR_INVALID_HANDLE : ErrorFromErrno(errno));
         return FILE_TYPE_UNKNOWN;
     }
@@ -480,6 +560,7 @@ BOOL CloseHandle(HANDLE hObject) {
     if (fd < 0) {
         return FailWith(ERROR_INVALID_HANDLE);
     }
+    g_opened.Forget(fd);
     if (close(fd) != 0 && errno != EINTR) {
         return FailFromErrno();
     }
@@ -533,7 +614,8 @@ BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFil
 // Windows: one class of facts about an open file. FileBasicInfo: the last-write, last-access
 // and change times (the creation time is 0: stat(2) does not tell it) and the attributes.
 // FileIdInfo: the whole device number as the volume serial number and the inode in the low
-// eight bytes of the file id (little-endian), the rest 0, so that no two files share it.
+// eight bytes of the file id (little-endian), the rest 0, so that no two files share it;
+// known from the open without a call (OpenedFiles).
 // Any other class, or a buffer smaller than the class's structure: ERROR_INVALID_PARAMETER.
 BOOL GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                   LPVOID lpFileInformation, DWORD dwBufferSize) {
@@ -555,7 +637,7 @@ BOOL GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileIn
         return FailWith(ERROR_INVALID_PARAMETER);
     }
     struct stat st;
-    if (fstat(fd, &st) != 0) {
+    if (basic ? fstat(fd, &st) != 0 : !TypeAndIdentity(fd, st)) {
         return FailFromErrno();
     }
     if (basic) {
