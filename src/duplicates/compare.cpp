@@ -125,6 +125,13 @@ private:
     void ReadToEnd(CX::IO::FileInputStream& stream, std::size_t at);
     struct Reader;
     void ReadOnTogether(const std::size_t* first, std::size_t count);
+    // Reads each reader's last bytes and holds them; a reader whose last bytes no other has
+    // is left Unique. The others' groups, by their last bytes, go in groups.
+    void CompareTails(std::vector<Reader>& readers, std::vector<std::vector<Reader*>>& groups);
+    // Reads exactly length bytes at offset into pTo; false (and at failed) when a read failed,
+    // and short when the file ended first.
+    bool ReadAt(Reader& reader, std::uint64_t offset, std::uint8_t* pTo, std::uint32_t length,
+                bool& isShort);
     // A block of reader's file, as much as it holds; false when a read failed.
     bool Fill(Reader& reader);
     void KeepShared();
@@ -184,6 +191,7 @@ private:
     CX::Workers::Outcome m_outcome;              // a read's outcome, reused
     CX::Workers::IReadObserver* m_observer;
     std::unique_ptr<std::uint8_t[]> m_blocks;  // a block for each file read on together
+    std::unique_ptr<std::uint8_t[]> m_tails;   // and its last bytes, held until they are due
     std::string m_path;                        // an open path made from its folder
 };
 
@@ -381,9 +389,21 @@ struct Comparison::Reader {
     std::size_t At = 0;
     std::unique_ptr<CX::IO::FileInputStream> Stream;
     std::uint8_t* Block = nullptr;
-    std::uint32_t Got = 0;  // in Block this round
-    bool Ended = false;     // a read delivered nothing
+    std::uint32_t Got = 0;    // in Block this round
+    bool Ended = false;       // a read delivered nothing
+    std::uint64_t Where = 0;  // the offset the next block is read from
+    // With its last bytes read first: those bytes, held until the reading reaches TailAt.
+    std::uint8_t* Tail = nullptr;
+    std::uint64_t TailAt = 0;
+    bool TailHeld = false;
 };
+
+// Files whose first blocks meet and that are longer than this past their first block are
+// compared on their last bytes (LastBlock of them) before their middles: files that part
+// only near their ends (a log appended to, a trailer rewritten) are then told apart having
+// read a block of each, where reading on in order would read them whole. The last bytes
+// are held and hashed in their place, so no byte is read twice.
+constexpr std::uint64_t TailAfter = 2 * CX::Workers::Identifier::BlockSize;
 
 void Comparison::ReadOnTogether(const std::size_t* first, std::size_t count) {
     if (!m_blocks) {
@@ -406,11 +426,14 @@ void Comparison::ReadOnTogether(const std::size_t* first, std::size_t count) {
             reader.Stream = std::move(stream);
             reader.Block =
                 m_blocks.get() + (readers.size() - 1) * CX::Workers::Identifier::BlockSize;
+            reader.Where = m_parts[at]->Read.Digest.Count();
             if (m_observer != nullptr) {
                 m_observer->Started(reader.Stream->GetName());
             }
         }
     }
+    std::vector<std::vector<Reader*>> groups;
+    CompareTails(readers, groups);
     // Runs of readers still alike, each with the digest of what they hold alike so far:
     // their first blocks were one, so any one's digest is theirs.
     struct Run {
@@ -418,12 +441,10 @@ void Comparison::ReadOnTogether(const std::size_t* first, std::size_t count) {
         CX::Digest::RecordDigest Digest;
     };
     std::vector<Run> runs;
-    if (!readers.empty()) {
-        Run& all = runs.emplace_back();
-        all.Digest = m_parts[readers.front().At]->Read.Digest;
-        for (Reader& reader : readers) {
-            all.Readers.push_back(&reader);
-        }
+    for (std::vector<Reader*>& group : groups) {
+        Run& run = runs.emplace_back();
+        run.Digest = m_parts[group.front()->At]->Read.Digest;
+        run.Readers.swap(group);
     }
     while (!runs.empty()) {
         std::vector<Run> next;
@@ -477,25 +498,135 @@ void Comparison::ReadOnTogether(const std::size_t* first, std::size_t count) {
     }
 }
 
-bool Comparison::Fill(Reader& reader) {
-    reader.Got = 0;
-    while (reader.Got < CX::Workers::Identifier::BlockSize) {
-        std::uint32_t got = 0;
-        const Status status = reader.Stream->Read(
-            reader.Block + reader.Got, CX::Workers::Identifier::BlockSize - reader.Got, &got);
+void Comparison::CompareTails(std::vector<Reader>& readers,
+                              std::vector<std::vector<Reader*>>& groups) {
+    std::vector<Reader*> alive;
+    for (Reader& reader : readers) {
+        alive.push_back(&reader);
+    }
+    const std::uint64_t size = readers.empty() ? 0 : m_table.Size(m_files[readers[0].At].File);
+    if (readers.size() < 2 || size < readers[0].Where + TailAfter) {
+        if (!alive.empty()) {
+            groups.push_back(std::move(alive));
+        }
+        return;
+    }
+    if (!m_tails) {
+        m_tails.reset(new std::uint8_t[Together * LastBlock]);
+    }
+    std::vector<Reader*> held;
+    for (Reader* reader : alive) {
+        reader->Tail = m_tails.get() + (reader - readers.data()) * LastBlock;
+        reader->TailAt = size - LastBlock;
+        bool isShort = false;
+        if (!ReadAt(*reader, reader->TailAt, reader->Tail, LastBlock, isShort)) {
+            continue;
+        }
+        if (isShort) {
+            // Shorter now than its open said: changed, so read whole on its own, whatever
+            // its last bytes were.
+            if (reader->Stream->Seek(reader->Where).IsSuccess()) {
+                ReadToEnd(*reader->Stream, reader->At);
+            } else {
+                Fail(reader->At, Failure::Read, GetLastError());
+            }
+            reader->Stream.reset();
+            continue;
+        }
+        if (!reader->Stream->Seek(reader->Where).IsSuccess()) {
+            Fail(reader->At, Failure::Read, GetLastError());
+            reader->Stream.reset();
+            continue;
+        }
+        reader->TailHeld = true;
+        held.push_back(reader);
+        if (m_observer != nullptr) {
+            m_observer->Read(LastBlock);
+        }
+    }
+    while (!held.empty()) {
+        Reader* const head = held.front();
+        std::vector<Reader*> same;
+        std::vector<Reader*> rest;
+        for (Reader* reader : held) {
+            (std::memcmp(reader->Tail, head->Tail, LastBlock) == 0 ? same : rest).push_back(reader);
+        }
+        held.swap(rest);
+        if (same.size() == 1) {
+            m_members[head->At].What = Verdict::Unique;  // no file of the size ends as it does
+            head->Stream.reset();
+            continue;
+        }
+        groups.push_back(std::move(same));
+    }
+}
+
+bool Comparison::ReadAt(Reader& reader, std::uint64_t offset, std::uint8_t* pTo,
+                        std::uint32_t length, bool& isShort) {
+    isShort = false;
+    if (!reader.Stream->Seek(offset).IsSuccess()) {
+        Fail(reader.At, Failure::Read, GetLastError());
+        reader.Stream.reset();
+        return false;
+    }
+    for (std::uint32_t got = 0; got < length;) {
+        std::uint32_t read = 0;
+        const Status status = reader.Stream->Read(pTo + got, length - got, &read);
         if (status.Code == StatusCode::EndOfData) {
-            reader.Ended = true;
-            break;
+            isShort = true;
+            return true;
         }
         if (!status.IsSuccess()) {
             Fail(reader.At, Failure::Read, GetLastError());
             reader.Stream.reset();
             return false;
         }
-        reader.Got += got;
+        got += read;
     }
-    if (m_observer != nullptr) {
-        m_observer->Read(reader.Got);
+    return true;
+}
+
+bool Comparison::Fill(Reader& reader) {
+    reader.Got = 0;
+    const bool tail = reader.TailHeld && reader.Where == reader.TailAt;
+    if (tail) {
+        // The middle is read: the held last bytes are this block, and reading goes on from
+        // the old end, in case the file has grown since.
+        std::memcpy(reader.Block, reader.Tail, LastBlock);
+        reader.Got = LastBlock;
+        reader.Where += LastBlock;
+        reader.TailHeld = false;
+        if (!reader.Stream->Seek(reader.Where).IsSuccess()) {
+            Fail(reader.At, Failure::Read, GetLastError());
+            reader.Stream.reset();
+            return false;
+        }
+    } else {
+        const std::uint32_t want =
+            reader.TailHeld ? static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                  CX::Workers::Identifier::BlockSize, reader.TailAt - reader.Where))
+                            : CX::Workers::Identifier::BlockSize;
+        while (reader.Got < want) {
+            std::uint32_t got = 0;
+            const Status status =
+                reader.Stream->Read(reader.Block + reader.Got, want - reader.Got, &got);
+            if (status.Code == StatusCode::EndOfData) {
+                // Before its held last bytes, had it any: it has shrunk, and what it held
+                // there is gone.
+                reader.Ended = true;
+                break;
+            }
+            if (!status.IsSuccess()) {
+                Fail(reader.At, Failure::Read, GetLastError());
+                reader.Stream.reset();
+                return false;
+            }
+            reader.Got += got;
+        }
+        reader.Where += reader.Got;
+    }
+    if (m_observer != nullptr && !tail) {
+        m_observer->Read(reader.Got);  // the held last bytes were told when they were read
     }
     return true;
 }

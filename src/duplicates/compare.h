@@ -45,13 +45,16 @@ struct MemberFacts {
 // Files of one size are compared on their first FirstBlock bytes, and read on only where
 // another file's first block is the same.
 inline constexpr std::uint64_t FirstBlock = 0x4000;
+// Those still alike and long enough are compared on their last LastBlock bytes next.
+inline constexpr std::uint32_t LastBlock = 0x4000;
 
 // Compares files that the walk saw with one size, given in walk order by found's File; it
 // sets their identities and identifiers there and leaves a member for each. Each is opened in
 // turn and known by the identity of the open handle: a name of a file met before is that
 // file, and nothing of it is read again. No byte is read while only one file is known. The
 // first block of each is read; those whose first blocks another has are read on from
-// where that read stopped, so no byte is read twice: a few at once, side by side, their
+// where that read stopped, so no byte is read twice: first their last bytes (held, and
+// hashed in their place), then the rest, a few at once, side by side, their
 // bytes compared as they come and hashed once for those still alike, and a file that parts
 // from every other before its end is left there, Unique. A file whose open handle tells another
 // size than the walk saw has changed: it is read to its end whatever its first block, since

@@ -103,9 +103,11 @@ TEST_F(CompareSize, AFileChangedSinceTheWalkIsKeptForWhatWasRead) {
 }
 
 TEST_F(CompareSize, FilesReadOnSideBySideStopWhereTheyPart) {
-    // Past the first block, side by side a block of each at a time: c parts from the rest
-    // in its second block there and is read no further; d in its last byte.
+    // Past the first block, the last bytes of each: d parts from the rest in its last byte,
+    // and is read no further. Then side by side a block of each at a time: c parts in its
+    // second block there and is read no further.
     const std::uint32_t block = CX::Workers::Identifier::BlockSize;
+    const std::uint32_t last = CX::Duplicates::LastBlock;
     const std::string bytes(3 * block + 100, 's');
     std::string c = bytes;
     c[Block + block + 5] = 'c';
@@ -119,7 +121,7 @@ TEST_F(CompareSize, FilesReadOnSideBySideStopWhereTheyPart) {
     Compare();
     EXPECT_EQ(Verdicts(), (std::vector<Verdict>{Verdict::Identified, Verdict::Identified,
                                                 Verdict::Unique, Verdict::Unique}));
-    EXPECT_EQ(m_read.Bytes, 3 * bytes.size() + Block + 2 * block);
+    EXPECT_EQ(m_read.Bytes, 2 * bytes.size() + (Block + last + 2 * block) + (Block + last));
     CX::Workers::Identifier alone;
     CX::Workers::Outcome outcome;
     alone.IdentifyPath((m_dir / "a").string().c_str(), outcome);
