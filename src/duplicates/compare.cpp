@@ -117,6 +117,8 @@ private:
     // met before, or known.
     bool Known(CX::IO::FileInputStream& stream, std::size_t at, IdentitySet& seen);
     void ReadFirst(CX::IO::FileInputStream& stream, std::size_t at);
+    // A file no longer than a first block, read whole.
+    void ReadShort(CX::IO::FileInputStream& stream, std::size_t at);
     void ReadOnWhereHeadsMeet();
     // Opens at again to read on: where its first read stopped, or from its start (anew)
     // when it is not the file it was then. Null when it failed.
@@ -192,6 +194,7 @@ private:
     CX::Workers::IReadObserver* m_observer;
     std::unique_ptr<std::uint8_t[]> m_blocks;  // a block for each file read on together
     std::unique_ptr<std::uint8_t[]> m_tails;   // and its last bytes, held until they are due
+    std::unique_ptr<std::uint8_t[]> m_short;   // a short file whole, and a byte more
     std::string m_path;                        // an open path made from its folder
 };
 
@@ -278,11 +281,7 @@ bool Comparison::Known(CX::IO::FileInputStream& stream, std::size_t at, Identity
 
 void Comparison::ReadFirst(CX::IO::FileInputStream& stream, std::size_t at) {
     if (!m_long) {
-        // A file that has grown past its first block since the walk is read on at once: it
-        // is read whole whatever its first block (see Changed).
-        m_whole.Digest.Reset();
-        Ended(at, m_identifier.ReadPart(stream, stream.GetName(), CX::Workers::Identifier::NoLimit,
-                                        m_whole, m_outcome));
+        ReadShort(stream, at);
         return;
     }
     Part& part = *m_parts[at];
@@ -310,6 +309,44 @@ std::vector<std::size_t> Comparison::Ordered(Verdict what) const {
     std::sort(found.begin(), found.end(),
               [this](std::size_t a, std::size_t b) { return Before(Key(a), Key(b)); });
     return found;
+}
+
+void Comparison::ReadShort(CX::IO::FileInputStream& stream, std::size_t at) {
+    // Asked for one byte more than the walk saw, a read that delivers exactly the walk's
+    // size has met the file's end: a disk file's read stops short only there. So a short
+    // file costs one read, not a second one to hear that nothing follows. Anything else
+    // (a file shrunk, or grown since the walk) is read on until a read delivers nothing.
+    const std::uint64_t size = m_table.Size(m_files[at].File);
+    if (!m_short) {
+        m_short.reset(new std::uint8_t[m_firstBlock + 1]);
+    }
+    std::uint32_t got = 0;
+    const Status status = stream.Read(m_short.get(), static_cast<std::uint32_t>(size + 1), &got);
+    m_whole.Digest.Reset();
+    const bool read = status.IsSuccess() || status.Code == StatusCode::EndOfData;
+    if (m_observer != nullptr) {
+        m_observer->Started(stream.GetName());
+        m_observer->Read(got);
+    }
+    if (read && got == size) {
+        if (m_observer != nullptr) {
+            m_observer->Finished();
+        }
+        m_whole.Digest.Update(m_short.get(), got);
+        m_whole.Digest.Final(m_outcome.Record);
+        Ended(at, true);
+        return;
+    }
+    if (!read) {
+        m_outcome.What = Failure::Read;
+        m_outcome.Error = GetLastError();
+        Ended(at, false);
+        return;
+    }
+    // The rest from where that read stopped.
+    m_whole.Digest.Update(m_short.get(), got);
+    Ended(at, m_identifier.ReadPart(stream, stream.GetName(), CX::Workers::Identifier::NoLimit,
+                                    m_whole, m_outcome));
 }
 
 void Comparison::ReadOnWhereHeadsMeet() {

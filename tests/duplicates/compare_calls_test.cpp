@@ -1,5 +1,6 @@
 // What comparing costs in system calls, counted through the stand-in's fault seam: a file
-// no longer than a first block is known by its identity alone, and its type is never asked.
+// no longer than a first block is known by its identity alone and read in one call, and its
+// type is never asked.
 
 #include <gtest/gtest.h>
 
@@ -34,12 +35,13 @@ TEST_F(CompareCalls, AShortFileCostsOneQueryALongOneItsFacts) {
         std::uint64_t Block;  // a first block of this many bytes
         std::uint64_t FileInformation;
         std::uint64_t FileInformationEx;
+        std::uint64_t Reads;
     } const cases[] = {
-        // Two files read whole: one identity query each.
-        {"short", 64, 0, 2},
+        // Two files read whole: one identity query and one read each.
+        {"short", 64, 0, 2, 2},
         // Begun, and read on: the facts before the first block (three queries, two of them
-        // Ex) and again before reading on.
-        {"long", 16, 4, 8},
+        // Ex) and again before reading on; the first block, the rest, and the end heard.
+        {"long", 16, 4, 8, 6},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -62,6 +64,7 @@ TEST_F(CompareCalls, AShortFileCostsOneQueryALongOneItsFacts) {
         EXPECT_EQ(UseCount(FaultCall::GetFileType), 0u);
         EXPECT_EQ(UseCount(FaultCall::GetFileInformationByHandle), c.FileInformation);
         EXPECT_EQ(UseCount(FaultCall::GetFileInformationByHandleEx), c.FileInformationEx);
+        EXPECT_EQ(UseCount(FaultCall::ReadFile), c.Reads);
     }
 }
 
