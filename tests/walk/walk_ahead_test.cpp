@@ -142,6 +142,7 @@ TEST_F(WalkAhead, WalkerWaitsForTheListingAThreadHolds) {
     EXPECT_EQ(stage.ListedByWalker, (std::set<std::string>{At("b"), At("c"), At("c/d")}));
     stage.Change([&] { stage.HeldListing.clear(); });
     thread.join();
+    walker.ListAhead(1);  // its listing threads ended: none is in a hook now
     EXPECT_EQ(stage.Calls, expected);
 }
 
@@ -167,6 +168,7 @@ TEST_F(WalkAhead, ListingsHeldAheadStayWithinTheWindow) {
         stage.HeldSink.clear();
     });
     thread.join();
+    walker.ListAhead(1);  // its listing threads ended: none is in a hook now
     EXPECT_EQ(stage.Calls, expected);
     EXPECT_LE(stage.MostAhead, 3u);
     EXPECT_EQ(stage.ListedByOthers.size() + stage.ListedByWalker.size(), 25u);
@@ -206,6 +208,7 @@ TEST_F(WalkAhead, FailedListingReportedInItsPlace) {
             stage.Change([&] { stage.HeldListing.clear(); });
         }
         thread.join();
+        walker.ListAhead(1);  // its listing threads ended: none is in a hook now
         EXPECT_EQ(stage.ListedByWalker.count(At("b")), byWalker ? 1u : 0u);
         EXPECT_EQ(stage.Calls,
                   (std::vector<std::string>{
@@ -242,6 +245,7 @@ TEST_F(WalkAhead, AnyThreadsAndWindowGiveTheCallsOfOne) {
                 thread.join();
                 EXPECT_EQ(stage.Calls, expected) << threads << " threads, window " << window;
             }
+            walker.ListAhead(1);  // its listing threads ended: none is in a hook now
             EXPECT_LE(stage.MostAhead, window);
         }
     }
