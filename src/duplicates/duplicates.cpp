@@ -30,7 +30,11 @@ public:
           m_options(options),
           m_cache(cache),
           m_observer(observer),
-          m_walker(options.Dereference, true) {}
+          m_walker(options.Dereference, true) {
+        // The workers have nothing to compare until the walk ends: its folders are listed
+        // on as many threads meanwhile.
+        m_walker.ListAhead(jobs);
+    }
 
     // A folder is walked; any other operand is taken when it is a regular file.
     void Operand(const std::string& operand) override {

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "lines/reasons.h"
-#include "platform/path_rules.h"
+#include "walk/walk_ahead.h"
 
 namespace CX::Walk {
 namespace {
@@ -12,35 +12,48 @@ namespace {
 constexpr const char* NotRegular = "not a regular file; skipped";
 constexpr const char* Loop = "File system loop detected; not followed";
 
-bool IsSeparator(char c) {
-    return c == '/' || (CX::Platform::BackslashIsSeparator && c == '\\');
-}
-
-void Join(std::string& path, std::string_view name, char separator) {
-    if (path.empty() || !IsSeparator(path.back())) {
-        path += separator;
-    }
-    path += name;
-}
+using Detail::Join;
 
 }  // namespace
+
+TreeWalker::TreeWalker(bool followLinks, bool withSizes, bool withIdentities)
+    : m_followLinks(followLinks), m_withSizes(withSizes), m_withIdentities(withIdentities) {}
+
+TreeWalker::~TreeWalker() = default;
+
+void TreeWalker::ListAhead(unsigned threads, std::size_t window, IWalkAheadHooks* pHooks) {
+    m_ahead.reset();
+    if (m_followLinks || threads <= 1 || window == 0) {
+        return;
+    }
+    try {
+        m_ahead = std::make_unique<Detail::ListingAhead>(threads - 1, window, m_withSizes,
+                                                         m_withIdentities, pHooks);
+    } catch (const std::exception&) {
+        // No thread to be had: the walk lists as it goes, as with one.
+        m_ahead.reset();
+    }
+}
 
 void TreeWalker::Walk(const std::string& name, const std::string& openPath, IWalkSink& sink) {
     m_name = name;
     m_open = openPath;
     m_depth = 0;
-    Enter(0, sink);
     // A verbatim path goes to the system unparsed: only a backslash separates there.
     const char openSeparator = openPath.rfind("\\\\?\\", 0) == 0 ? '\\' : '/';
+    if (m_ahead != nullptr) {
+        m_ahead->Begin(openPath, openSeparator);
+    }
+    Enter(0, sink);
 
     while (m_depth > 0) {
         Frame& frame = m_frames[m_depth - 1];
-        if (frame.Next == frame.Items.size()) {
+        if (frame.Next == frame.Listed.Items.size()) {
             --m_depth;
             continue;
         }
-        const Item item = frame.Items[frame.Next++];
-        const std::string_view entry(frame.Names.data() + item.Offset, item.Length);
+        const Item item = frame.Listed.Items[frame.Next++];
+        const std::string_view entry(frame.Listed.Names.data() + item.Offset, item.Length);
         m_name.resize(frame.NameLength);
         m_open.resize(frame.OpenLength);
         Join(m_name, entry, '/');
@@ -121,34 +134,22 @@ void TreeWalker::Enter(std::size_t depth, IWalkSink& sink) {
 }
 
 bool TreeWalker::Load(Frame& frame, IWalkSink& sink) {
-    frame.Names.clear();
-    frame.Items.clear();
     frame.Next = 0;
     frame.NameLength = m_name.size();
     frame.OpenLength = m_open.size();
-
-    CX::IO::DirectoryListing listing(m_open.c_str(), m_withSizes, m_withIdentities);
-    if (!listing.IsOpen()) {
-        sink.Problem(m_name, CX::Lines::ReasonFor(listing.GetError()));
+    if (m_ahead != nullptr) {
+        m_ahead->Take(m_open, frame.Listed);
+    } else {
+        Detail::ListFolder(m_open.c_str(), m_withSizes, m_withIdentities, frame.Listed, m_entry);
+    }
+    if (!frame.Listed.Opened) {
+        sink.Problem(m_name, CX::Lines::ReasonFor(frame.Listed.Error));
         return false;
     }
-    while (listing.Next(m_entry)) {
-        frame.Items.push_back(Item{static_cast<std::uint32_t>(frame.Names.size()),
-                                   static_cast<std::uint32_t>(m_entry.Name.size()), m_entry.Kind,
-                                   m_entry.NameValid, m_entry.HasIdentity, m_entry.Size,
-                                   m_entry.LastWrite, m_entry.Change, m_entry.Identity});
-        frame.Names += m_entry.Name;
-    }
-    if (listing.GetError() != ERROR_NO_MORE_FILES) {
+    if (frame.Listed.Error != ERROR_NO_MORE_FILES) {
         // What was listed before the failure is still walked.
-        sink.Problem(m_name, CX::Lines::ReasonFor(listing.GetError()));
+        sink.Problem(m_name, CX::Lines::ReasonFor(frame.Listed.Error));
     }
-    const std::string& names = frame.Names;
-    std::sort(frame.Items.begin(), frame.Items.end(), [&names](const Item& a, const Item& b) {
-        // char_traits<char> compares as unsigned char: byte order.
-        return std::string_view(names.data() + a.Offset, a.Length) <
-               std::string_view(names.data() + b.Offset, b.Length);
-    });
     return true;
 }
 
