@@ -9,7 +9,8 @@ FileTable::FileTable() = default;
 
 char* FileTable::Room(std::size_t need, std::uint64_t& at) {
     if (PieceSize - m_used < need) {
-        m_pieces.push_back(std::make_unique<char[]>(PieceSize));
+        // Left unfilled: a page costs nothing until a name is written into it.
+        m_pieces.push_back(std::unique_ptr<char[]>(new char[PieceSize]));
         m_used = 0;
     }
     at = (m_pieces.size() - 1) * PieceSize + m_used;
