@@ -145,7 +145,54 @@ void Cache::Offer(const CX::IO::FileFacts& facts, const CX::Hash::ContentRecord&
     entry.ReadFrom = readFrom;
     entry.LastSeen = m_clock.Now();
     entry.Record = record;
-    m_fresh.push_back(entry);
+    Add(entry);
+}
+
+void Cache::Add(const Entry& entry) {
+    const std::size_t at = m_freshCount % BlockRecords;
+    if (at == 0) {
+        // Left as new does (no zeroes written first): every byte is encoded before it counts.
+        m_blocks.emplace_back(new std::uint8_t[BlockRecords * RecordSize]);
+    }
+    EncodeEntry(entry, m_blocks.back().get() + at * RecordSize);
+    ++m_freshCount;
+}
+
+std::vector<Cache::Piece> Cache::Fresh() const {
+    std::vector<Piece> pieces;
+    for (std::size_t i = 0; i < m_blocks.size(); ++i) {
+        const std::size_t records =
+            i + 1 < m_blocks.size() ? BlockRecords : m_freshCount - i * BlockRecords;
+        pieces.push_back(Piece{m_blocks[i].get(), records * RecordSize});
+    }
+    return pieces;
+}
+
+bool Cache::FreshAlone() const {
+    std::size_t slots = 16;
+    while (slots < 2 * m_freshCount) {
+        slots *= 2;
+    }
+    // Each slot the record's number plus one (0: free), probed in turn, as in Start.
+    std::vector<std::uint32_t> table(slots, 0);
+    const std::size_t mask = slots - 1;
+    const auto at = [&](std::size_t i) {
+        return m_blocks[i / BlockRecords].get() + (i % BlockRecords) * RecordSize;
+    };
+    for (std::size_t i = 0; i < m_freshCount; ++i) {
+        const CX::IO::FileIdentity identity = IdentityOf(at(i));
+        for (std::size_t probe = IdentityHash()(identity) & mask;; probe = (probe + 1) & mask) {
+            std::uint32_t& slot = table[probe];
+            if (slot == 0) {
+                slot = static_cast<std::uint32_t>(i + 1);
+                break;
+            }
+            if (IdentityOf(at(slot - 1)) == identity) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 void Cache::Seen(const CX::IO::FileFacts& facts) {
@@ -157,15 +204,19 @@ void Cache::Seen(const CX::IO::FileFacts& facts) {
     if (m_loaded[at].LastSeen < now - SeenRenewal) {
         Entry renewed = m_loaded[at];
         renewed.LastSeen = now;
-        m_fresh.push_back(renewed);
+        Add(renewed);
     }
 }
 
 std::vector<Entry> Cache::Merged(const std::vector<Entry>& onDisk) const {
     std::vector<Entry> all;
-    all.reserve(onDisk.size() + m_fresh.size());
+    all.reserve(onDisk.size() + m_freshCount);
     all.insert(all.end(), onDisk.begin(), onDisk.end());
-    all.insert(all.end(), m_fresh.begin(), m_fresh.end());
+    for (const Piece& piece : Fresh()) {
+        for (std::size_t at = 0; at < piece.Size; at += RecordSize) {
+            all.push_back(DecodeOwn(piece.Data + at));
+        }
+    }
     // In the order of identities, so that the same records always give the same file; of
     // one file's records, in the order they came (the file's, then this run's).
     std::stable_sort(all.begin(), all.end(),
