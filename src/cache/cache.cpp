@@ -158,41 +158,62 @@ void Cache::Add(const Entry& entry) {
     ++m_freshCount;
 }
 
-std::vector<Cache::Piece> Cache::Fresh() const {
-    std::vector<Piece> pieces;
-    for (std::size_t i = 0; i < m_blocks.size(); ++i) {
-        const std::size_t records =
-            i + 1 < m_blocks.size() ? BlockRecords : m_freshCount - i * BlockRecords;
-        pieces.push_back(Piece{m_blocks[i].get(), records * RecordSize});
-    }
-    return pieces;
-}
-
-bool Cache::FreshAlone() const {
+std::vector<char> Cache::Superseded() const {
+    std::vector<char> superseded(m_freshCount, 0);
     std::size_t slots = 16;
     while (slots < 2 * m_freshCount) {
         slots *= 2;
     }
-    // Each slot the record's number plus one (0: free), probed in turn, as in Start.
+    // Each slot the number plus one (0: free) of the reading of a file kept so far, probed in
+    // turn as in Start: a file read once costs one look.
     std::vector<std::uint32_t> table(slots, 0);
     const std::size_t mask = slots - 1;
-    const auto at = [&](std::size_t i) {
-        return m_blocks[i / BlockRecords].get() + (i % BlockRecords) * RecordSize;
-    };
     for (std::size_t i = 0; i < m_freshCount; ++i) {
-        const CX::IO::FileIdentity identity = IdentityOf(at(i));
+        const CX::IO::FileIdentity identity = IdentityOf(FreshAt(i));
         for (std::size_t probe = IdentityHash()(identity) & mask;; probe = (probe + 1) & mask) {
             std::uint32_t& slot = table[probe];
             if (slot == 0) {
                 slot = static_cast<std::uint32_t>(i + 1);
                 break;
             }
-            if (IdentityOf(at(slot - 1)) == identity) {
-                return false;
+            if (!(IdentityOf(FreshAt(slot - 1)) == identity)) {
+                continue;
             }
+            // As Merged chooses: the later reading; of two begun at one moment with one
+            // identifier, the later seen; else the first.
+            const Entry held = DecodeOwn(FreshAt(slot - 1));
+            const Entry next = DecodeOwn(FreshAt(i));
+            if (held.ReadFrom < next.ReadFrom ||
+                (held.ReadFrom == next.ReadFrom && held.Record == next.Record &&
+                 held.LastSeen < next.LastSeen)) {
+                superseded[slot - 1] = 1;
+                slot = static_cast<std::uint32_t>(i + 1);
+            } else {
+                superseded[i] = 1;
+            }
+            break;
         }
     }
-    return true;
+    return superseded;
+}
+
+std::vector<Cache::Piece> Cache::Kept() const {
+    const std::vector<char> superseded = Superseded();
+    std::vector<Piece> pieces;
+    for (std::size_t i = 0; i < m_freshCount;) {
+        if (superseded[i] != 0) {
+            ++i;
+            continue;
+        }
+        // A run of kept records within one block.
+        std::size_t end = i + 1;
+        while (end < m_freshCount && superseded[end] == 0 && end % BlockRecords != 0) {
+            ++end;
+        }
+        pieces.push_back(Piece{FreshAt(i), (end - i) * RecordSize});
+        i = end;
+    }
+    return pieces;
 }
 
 void Cache::Seen(const CX::IO::FileFacts& facts) {
@@ -212,10 +233,8 @@ std::vector<Entry> Cache::Merged(const std::vector<Entry>& onDisk) const {
     std::vector<Entry> all;
     all.reserve(onDisk.size() + m_freshCount);
     all.insert(all.end(), onDisk.begin(), onDisk.end());
-    for (const Piece& piece : Fresh()) {
-        for (std::size_t at = 0; at < piece.Size; at += RecordSize) {
-            all.push_back(DecodeOwn(piece.Data + at));
-        }
+    for (std::size_t i = 0; i < m_freshCount; ++i) {
+        all.push_back(DecodeOwn(FreshAt(i)));
     }
     // In the order of identities, so that the same records always give the same file; of
     // one file's records, in the order they came (the file's, then this run's).

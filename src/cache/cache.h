@@ -83,16 +83,16 @@ public:
     std::vector<Entry> Merged(const std::vector<Entry>& onDisk) const;
 
     // What this run learned, as a file holds it: each record encoded, its checksum made,
-    // as it came (on the delivering thread, while the workers read on), in blocks. When no
-    // two of them are of one file (FreshAlone), they are what Merged({}) keeps, in the
-    // order they came, and a file that holds nothing else is written from them as they
-    // stand: a first run's save then sorts, copies and checksums nothing.
+    // as it came (on the delivering thread, while the workers read on), in blocks. The
+    // pieces of them a merge with no other record keeps, in the order they came: of two
+    // readings of one file (two names of it), the later, as Merged keeps it. A file that
+    // holds nothing else is written from them as they stand: a first run's save then
+    // sorts, copies and checksums nothing.
     struct Piece {
         const std::uint8_t* Data;
         std::size_t Size;
     };
-    std::vector<Piece> Fresh() const;
-    bool FreshAlone() const;
+    std::vector<Piece> Kept() const;
 
     std::int64_t Now() const override { return m_clock.Now(); }
     bool Known(const CX::IO::FileFacts& facts, CX::Hash::ContentRecord& record) const override;
@@ -112,6 +112,12 @@ private:
     std::size_t m_indexed = 0;
     // Encodes a record of what the run learned into the blocks.
     void Add(const Entry& entry);
+    // The encoded bytes of the run's i-th record.
+    const std::uint8_t* FreshAt(std::size_t i) const {
+        return m_blocks[i / BlockRecords].get() + (i % BlockRecords) * RecordSize;
+    }
+    // Per record of the run, whether a merge leaves it out for a later reading of its file.
+    std::vector<char> Superseded() const;
     static constexpr std::size_t BlockRecords = 4096;
     std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
     std::size_t m_freshCount = 0;

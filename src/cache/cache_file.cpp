@@ -199,11 +199,11 @@ bool CacheFile::Save(const Cache& cache, std::string& problem) {
     }
     std::uint8_t header[HeaderSize];
     std::vector<Cache::Piece> pieces;
-    if (onDisk.empty() && cache.FreshAlone()) {
+    if (onDisk.empty()) {
         // Nothing to merge with (a first run, as a rule): the records as the run made them.
         EncodeHeader(header);
         pieces.push_back(Cache::Piece{header, HeaderSize});
-        for (const Cache::Piece& piece : cache.Fresh()) {
+        for (const Cache::Piece& piece : cache.Kept()) {
             pieces.push_back(piece);
         }
     } else {
