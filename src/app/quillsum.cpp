@@ -32,6 +32,8 @@ struct ComputeJob : CX::Run::JobBase {
     bool StandardInput = false;
     std::string OpenPath;                             // as opened, when it differs from Name
     const CX::Workers::IKnownFiles* Known = nullptr;  // the cache, with --cache
+    bool HasListed = false;                           // Listed holds its folder's word
+    CX::IO::FileFacts Listed;
 
     // On a worker thread.
     void Run(CX::Workers::Identifier& identifier) {
@@ -39,7 +41,7 @@ struct ComputeJob : CX::Run::JobBase {
             identifier.IdentifyStandardInput(Result);
         } else {
             identifier.IdentifyPath(OpenPath.empty() ? Name.c_str() : OpenPath.c_str(), Result,
-                                    nullptr, Known);
+                                    nullptr, Known, HasListed ? &Listed : nullptr);
         }
     }
 };
@@ -61,7 +63,7 @@ public:
                CX::Cache::Cache* cache)
         : RunCore(options.Zero, JobCount(options), observer),
           m_options(options),
-          m_walker(options.Dereference, false, cache != nullptr && !cache->Empty()),
+          m_walker(options.Dereference, false, cache != nullptr),
           m_cache(cache),
           m_observer(observer) {}
 
@@ -93,9 +95,10 @@ public:
     void File(const std::string& name, const std::string& openPath, std::uint64_t) override {
         Identify(name, openPath, false);
     }
-    // With a cache that holds records, the walk's files come with what their folder's
-    // listing told: a file the cache knows by those facts is answered here, neither opened
-    // nor handed to a worker. Any other is opened and read, its facts taken from its handle.
+    // With a cache, the walk's files come with what their folder's listing told: a file the
+    // cache knows by those facts is answered here, neither opened nor handed to a worker.
+    // Any other is opened and read, and the listed facts go with it: its record then costs
+    // its handle the identity alone (a first run's files cost no more than that).
     void ListedFile(const std::string& name, const std::string& openPath,
                     const CX::IO::FileFacts* pFacts) override {
         if (m_cache == nullptr || pFacts == nullptr) {
@@ -104,7 +107,7 @@ public:
         }
         const std::optional<CX::Hash::ContentRecord> record = m_cache->Lookup(*pFacts);
         if (!record) {
-            Identify(name, openPath, false);
+            Identify(name, openPath, false, pFacts);
             return;
         }
         ComputeJob& job = Next();
@@ -126,11 +129,16 @@ public:
     }
 
 private:
-    void Identify(const std::string& name, const std::string& openPath, bool standardInput) {
+    void Identify(const std::string& name, const std::string& openPath, bool standardInput,
+                  const CX::IO::FileFacts* pListed = nullptr) {
         ComputeJob& job = Next();
         job.What = CX::Run::JobBase::Kind::Work;
         job.StandardInput = standardInput;
         job.Known = m_cache;
+        job.HasListed = pListed != nullptr;
+        if (pListed != nullptr) {
+            job.Listed = *pListed;
+        }
         job.Name = name;
         if (openPath == name) {
             job.OpenPath.clear();

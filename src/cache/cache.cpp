@@ -145,7 +145,75 @@ void Cache::Offer(const CX::IO::FileFacts& facts, const CX::Hash::ContentRecord&
     entry.ReadFrom = readFrom;
     entry.LastSeen = m_clock.Now();
     entry.Record = record;
-    m_fresh.push_back(entry);
+    Add(entry);
+}
+
+void Cache::Add(const Entry& entry) {
+    const std::size_t at = m_freshCount % BlockRecords;
+    if (at == 0) {
+        // Left as new does (no zeroes written first): every byte is encoded before it counts.
+        m_blocks.emplace_back(new std::uint8_t[BlockRecords * RecordSize]);
+    }
+    EncodeEntry(entry, m_blocks.back().get() + at * RecordSize);
+    ++m_freshCount;
+}
+
+std::vector<char> Cache::Superseded() const {
+    std::vector<char> superseded(m_freshCount, 0);
+    std::size_t slots = 16;
+    while (slots < 2 * m_freshCount) {
+        slots *= 2;
+    }
+    // Each slot the number plus one (0: free) of the reading of a file kept so far, probed in
+    // turn as in Start: a file read once costs one look.
+    std::vector<std::uint32_t> table(slots, 0);
+    const std::size_t mask = slots - 1;
+    for (std::size_t i = 0; i < m_freshCount; ++i) {
+        const CX::IO::FileIdentity identity = IdentityOf(FreshAt(i));
+        for (std::size_t probe = IdentityHash()(identity) & mask;; probe = (probe + 1) & mask) {
+            std::uint32_t& slot = table[probe];
+            if (slot == 0) {
+                slot = static_cast<std::uint32_t>(i + 1);
+                break;
+            }
+            if (!(IdentityOf(FreshAt(slot - 1)) == identity)) {
+                continue;
+            }
+            // As Merged chooses: the later reading; of two begun at one moment with one
+            // identifier, the later seen; else the first.
+            const Entry held = DecodeOwn(FreshAt(slot - 1));
+            const Entry next = DecodeOwn(FreshAt(i));
+            if (held.ReadFrom < next.ReadFrom ||
+                (held.ReadFrom == next.ReadFrom && held.Record == next.Record &&
+                 held.LastSeen < next.LastSeen)) {
+                superseded[slot - 1] = 1;
+                slot = static_cast<std::uint32_t>(i + 1);
+            } else {
+                superseded[i] = 1;
+            }
+            break;
+        }
+    }
+    return superseded;
+}
+
+std::vector<Cache::Piece> Cache::Kept() const {
+    const std::vector<char> superseded = Superseded();
+    std::vector<Piece> pieces;
+    for (std::size_t i = 0; i < m_freshCount;) {
+        if (superseded[i] != 0) {
+            ++i;
+            continue;
+        }
+        // A run of kept records within one block.
+        std::size_t end = i + 1;
+        while (end < m_freshCount && superseded[end] == 0 && end % BlockRecords != 0) {
+            ++end;
+        }
+        pieces.push_back(Piece{FreshAt(i), (end - i) * RecordSize});
+        i = end;
+    }
+    return pieces;
 }
 
 void Cache::Seen(const CX::IO::FileFacts& facts) {
@@ -157,15 +225,17 @@ void Cache::Seen(const CX::IO::FileFacts& facts) {
     if (m_loaded[at].LastSeen < now - SeenRenewal) {
         Entry renewed = m_loaded[at];
         renewed.LastSeen = now;
-        m_fresh.push_back(renewed);
+        Add(renewed);
     }
 }
 
 std::vector<Entry> Cache::Merged(const std::vector<Entry>& onDisk) const {
     std::vector<Entry> all;
-    all.reserve(onDisk.size() + m_fresh.size());
+    all.reserve(onDisk.size() + m_freshCount);
     all.insert(all.end(), onDisk.begin(), onDisk.end());
-    all.insert(all.end(), m_fresh.begin(), m_fresh.end());
+    for (std::size_t i = 0; i < m_freshCount; ++i) {
+        all.push_back(DecodeOwn(FreshAt(i)));
+    }
     // In the order of identities, so that the same records always give the same file; of
     // one file's records, in the order they came (the file's, then this run's).
     std::stable_sort(all.begin(), all.end(),

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -76,10 +77,22 @@ public:
     void Seen(const CX::IO::FileFacts& facts);
 
     // Whether the file would change: a new record, a renewed one, or one to drop.
-    bool Changed() const { return !m_fresh.empty() || m_dropsDue; }
+    bool Changed() const { return m_freshCount != 0 || m_dropsDue; }
     // The records to write: those the file holds now (another run may have written it
     // since this one started), with what this run learned, less those unseen too long.
     std::vector<Entry> Merged(const std::vector<Entry>& onDisk) const;
+
+    // What this run learned, as a file holds it: each record encoded, its checksum made,
+    // as it came (on the delivering thread, while the workers read on), in blocks. The
+    // pieces of them a merge with no other record keeps, in the order they came: of two
+    // readings of one file (two names of it), the later, as Merged keeps it. A file that
+    // holds nothing else is written from them as they stand: a first run's save then
+    // sorts, copies and checksums nothing.
+    struct Piece {
+        const std::uint8_t* Data;
+        std::size_t Size;
+    };
+    std::vector<Piece> Kept() const;
 
     std::int64_t Now() const override { return m_clock.Now(); }
     bool Known(const CX::IO::FileFacts& facts, CX::Hash::ContentRecord& record) const override;
@@ -97,7 +110,17 @@ private:
     // large tree looks up every file.
     std::vector<std::uint32_t> m_slots;
     std::size_t m_indexed = 0;
-    std::vector<Entry> m_fresh;
+    // Encodes a record of what the run learned into the blocks.
+    void Add(const Entry& entry);
+    // The encoded bytes of the run's i-th record.
+    const std::uint8_t* FreshAt(std::size_t i) const {
+        return m_blocks[i / BlockRecords].get() + (i % BlockRecords) * RecordSize;
+    }
+    // Per record of the run, whether a merge leaves it out for a later reading of its file.
+    std::vector<char> Superseded() const;
+    static constexpr std::size_t BlockRecords = 4096;
+    std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
+    std::size_t m_freshCount = 0;
     bool m_dropsDue = false;
 };
 

@@ -121,8 +121,9 @@ bool Decode(const std::vector<std::uint8_t>& bytes, std::vector<Entry>& entries,
     return false;
 }
 
-// Writes bytes to a new file at temp, flushed to the disk; error tells why it could not.
-bool WriteNew(const HeapWString& temp, const std::vector<std::uint8_t>& bytes, DWORD& error) {
+// Writes the pieces, one after another, to a new file at temp, flushed to the disk; error
+// tells why it could not.
+bool WriteNew(const HeapWString& temp, const std::vector<Cache::Piece>& pieces, DWORD& error) {
     HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -130,15 +131,18 @@ bool WriteNew(const HeapWString& temp, const std::vector<std::uint8_t>& bytes, D
         return false;
     }
     bool written = true;
-    for (std::size_t at = 0; written && at < bytes.size();) {
-        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - at, 1u << 20));
-        DWORD done = 0;
-        written = WriteFile(file, bytes.data() + at, piece, &done, nullptr) != FALSE;
-        if (written && done == 0) {
-            written = false;
-            SetLastError(ERROR_DISK_FULL);
+    for (const Cache::Piece& bytes : pieces) {
+        for (std::size_t at = 0; written && at < bytes.Size;) {
+            const DWORD piece =
+                static_cast<DWORD>(std::min<std::size_t>(bytes.Size - at, 1u << 20));
+            DWORD done = 0;
+            written = WriteFile(file, bytes.Data + at, piece, &done, nullptr) != FALSE;
+            if (written && done == 0) {
+                written = false;
+                SetLastError(ERROR_DISK_FULL);
+            }
+            at += done;
         }
-        at += done;
     }
     written = written && FlushFileBuffers(file) != FALSE;
     if (!written) {
@@ -193,7 +197,19 @@ bool CacheFile::Save(const Cache& cache, std::string& problem) {
     if (!Decode(bytes, onDisk, problem)) {
         return false;
     }
-    bytes = Encode(cache.Merged(onDisk));
+    std::uint8_t header[HeaderSize];
+    std::vector<Cache::Piece> pieces;
+    if (onDisk.empty()) {
+        // Nothing to merge with (a first run, as a rule): the records as the run made them.
+        EncodeHeader(header);
+        pieces.push_back(Cache::Piece{header, HeaderSize});
+        for (const Cache::Piece& piece : cache.Kept()) {
+            pieces.push_back(piece);
+        }
+    } else {
+        bytes = Encode(cache.Merged(onDisk));
+        pieces.push_back(Cache::Piece{bytes.data(), bytes.size()});
+    }
     DWORD error = ERROR_SUCCESS;
     HeapWString wide;
     HeapWString temp;
@@ -201,7 +217,7 @@ bool CacheFile::Save(const Cache& cache, std::string& problem) {
         problem = Words("cannot write the cache", error);
         return false;
     }
-    if (!WriteNew(temp, bytes, error) ||
+    if (!WriteNew(temp, pieces, error) ||
         MoveFileExW(temp.c_str(), wide.c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
         if (error == ERROR_SUCCESS) {

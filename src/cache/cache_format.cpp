@@ -55,22 +55,29 @@ void EncodeEntry(const Entry& entry, std::uint8_t* out) {
     Checksum(out, out + BodySize);
 }
 
-bool DecodeEntry(const std::uint8_t* in, Entry& entry) {
-    std::uint8_t checksum[ChecksumSize];
-    Checksum(in, checksum);
-    if (std::memcmp(checksum, in + BodySize, ChecksumSize) != 0) {
-        return false;
-    }
+CX::IO::FileIdentity IdentityOf(const std::uint8_t* in) {
+    return CX::IO::FileIdentity{Get(in), Get(in + 8), Get(in + 16)};
+}
+
+Entry DecodeOwn(const std::uint8_t* in) {
     Entry decoded;
-    decoded.Identity.Volume = Get(in);
-    decoded.Identity.Index = Get(in + 8);
-    decoded.Identity.IndexHigh = Get(in + 16);
+    decoded.Identity = IdentityOf(in);
     decoded.Length = Get(in + 24);
     decoded.LastWrite = static_cast<std::int64_t>(Get(in + 32));
     decoded.Change = static_cast<std::int64_t>(Get(in + 40));
     decoded.ReadFrom = static_cast<std::int64_t>(Get(in + 48));
     decoded.LastSeen = static_cast<std::int64_t>(Get(in + 56));
     std::memcpy(decoded.Record.Bytes, in + 64, CX::Hash::ContentRecord::Size);
+    return decoded;
+}
+
+bool DecodeEntry(const std::uint8_t* in, Entry& entry) {
+    std::uint8_t checksum[ChecksumSize];
+    Checksum(in, checksum);
+    if (std::memcmp(checksum, in + BodySize, ChecksumSize) != 0) {
+        return false;
+    }
+    const Entry decoded = DecodeOwn(in);
     if (decoded.Record.Length() != decoded.Length) {
         return false;
     }

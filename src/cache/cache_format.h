@@ -48,6 +48,10 @@ void EncodeHeader(std::uint8_t* out);
 void EncodeEntry(const Entry& entry, std::uint8_t* out);
 // False, and entry untouched, unless the RecordSize bytes at in check.
 bool DecodeEntry(const std::uint8_t* in, Entry& entry);
+// What the bytes at in say, taken as they stand: for records this process encoded itself.
+Entry DecodeOwn(const std::uint8_t* in);
+// The identity alone, likewise.
+CX::IO::FileIdentity IdentityOf(const std::uint8_t* in);
 
 // What a file turned out to be.
 enum class FileKind : std::uint8_t {

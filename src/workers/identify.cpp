@@ -12,7 +12,8 @@ Identifier::Identifier(IReadObserver* observer)
     : m_observer(observer), m_buffer(new std::uint8_t[BlockSize]) {}
 
 void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,
-                              const std::uint64_t* pExpectedLength, const IKnownFiles* known) {
+                              const std::uint64_t* pExpectedLength, const IKnownFiles* known,
+                              const CX::IO::FileFacts* pListed) {
     outcome.SizeDiffers = false;
     outcome.HasFacts = false;
     outcome.WasKnown = false;
@@ -54,10 +55,26 @@ void Identifier::IdentifyPath(const char* pPath, Outcome& outcome,
         outcome.SizeDiffers = true;
         return;
     }
-    if (known != nullptr && FromKnown(stream, *known, outcome)) {
+    if (known != nullptr && (pListed == nullptr || !AsListed(stream, *pListed, outcome)) &&
+        FromKnown(stream, *known, outcome)) {
         return;
     }
     IdentifyStream(stream, outcome);
+}
+
+bool Identifier::AsListed(const CX::IO::FileInputStream& stream, const CX::IO::FileFacts& listed,
+                          Outcome& outcome) {
+    // The name may have been given to another file since it was listed: the facts are the
+    // listed ones only for the file the handle reads.
+    CX::IO::FileIdentity identity;
+    DWORD error = ERROR_SUCCESS;
+    if (!stream.IsDiskFile() || !stream.GetIdentity(identity, error) ||
+        !(identity == listed.Identity)) {
+        return false;
+    }
+    outcome.Facts = listed;
+    outcome.HasFacts = true;
+    return true;
 }
 
 bool Identifier::FromKnown(const CX::IO::FileInputStream& stream, const IKnownFiles& known,

@@ -91,10 +91,16 @@ public:
     // The file at the NUL-terminated UTF-8 path, links followed. With pExpectedLength, a
     // file whose size already differs is not read at all (SizeDiffers): a long file listed
     // with the wrong length fails at once. With known, a disk file's facts are taken from
-    // its handle and what known tells stands for its bytes.
+    // its handle and what known tells stands for its bytes. With known and pListed (what
+    // its folder's listing told of the file, which known did not answer for), the handle is
+    // asked for the identity alone: when it is the listed one, the listed facts are the
+    // outcome's and the file is read. The listing came before the moment taken before the
+    // open, so a change after that moment still leaves the file times later than the
+    // listed ones: a record of them never stands for bytes the file no longer holds.
     void IdentifyPath(const char* pPath, Outcome& outcome,
                       const std::uint64_t* pExpectedLength = nullptr,
-                      const IKnownFiles* known = nullptr);
+                      const IKnownFiles* known = nullptr,
+                      const CX::IO::FileFacts* pListed = nullptr);
     // The process's standard input.
     void IdentifyStandardInput(Outcome& outcome);
 
@@ -110,6 +116,9 @@ private:
     // True when known told the identifier of the open stream (outcome holds it).
     bool FromKnown(const CX::IO::FileInputStream& stream, const IKnownFiles& known,
                    Outcome& outcome);
+    // True when the open stream is the listed file (outcome holds the listed facts).
+    static bool AsListed(const CX::IO::FileInputStream& stream, const CX::IO::FileFacts& listed,
+                         Outcome& outcome);
     void IdentifyStream(CX::IO::IInputStream& stream, Outcome& outcome);
     // Reads into digest until it holds limit bytes or the stream ends (ended); false when a
     // read failed (outcome says).

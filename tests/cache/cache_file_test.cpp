@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -134,6 +135,59 @@ TEST_F(CacheFileTest, TwoRunsThatOverlapLoseNoRecord) {
     ASSERT_TRUE(first.Save(a, problem)) << problem;
     ASSERT_TRUE(CX::Cache::CacheFile(path).Load(entries, problem));
     EXPECT_EQ(entries.size(), 2u);
+}
+
+// A first run's file is written from the records as the run encoded them, over more than
+// one block of them: every record whole, and a file read twice (a second name) kept once,
+// as its later reading, as a merge keeps it.
+TEST_F(CacheFileTest, AFirstRunWritesEveryRecordWholeAndEachFileOnce) {
+    const std::int64_t now = m_clock.Now();
+    const auto facts = [&](std::uint64_t index) {
+        CX::IO::FileFacts f;
+        f.Identity = {3, index, 0};
+        f.Size = index;
+        f.LastWrite = now - 100 * CX::Cache::Second;
+        f.Change = f.LastWrite;
+        return f;
+    };
+    const auto record = [](std::uint64_t index, std::uint8_t mark) {
+        CX::Hash::ContentRecord r;
+        for (int i = 0; i < 8; ++i) {
+            r.Bytes[i] = static_cast<std::uint8_t>(index >> (8 * i));
+        }
+        r.Bytes[39] = mark;
+        return r;
+    };
+    const auto byIdentity = [](std::vector<CX::Cache::Entry> entries) {
+        std::sort(entries.begin(), entries.end(),
+                  [](const auto& a, const auto& b) { return a.Identity.Index < b.Identity.Index; });
+        return entries;
+    };
+    constexpr std::uint64_t Files = 9000;
+    for (const bool twice : {false, true}) {
+        SCOPED_TRACE(twice);
+        const std::string path = (m_dir / (twice ? "twice.cache" : "once.cache")).string();
+        CX::Cache::CacheFile file(path);
+        std::vector<CX::Cache::Entry> entries;
+        std::string problem;
+        ASSERT_TRUE(file.Load(entries, problem)) << problem;
+        CX::Cache::Cache cache(m_clock);
+        for (std::uint64_t i = 0; i < Files; ++i) {
+            cache.Offer(facts(i), record(i, 1), now - (i == 8191 ? 9 : 10));
+        }
+        if (twice) {
+            cache.Offer(facts(8191), record(8191, 2), now - 8);   // later
+            cache.Offer(facts(8192), record(8192, 3), now - 11);  // earlier
+        }
+        ASSERT_TRUE(file.Save(cache, problem)) << problem;
+        EXPECT_EQ(std::filesystem::file_size(path),
+                  CX::Cache::HeaderSize + Files * CX::Cache::RecordSize);
+        ASSERT_TRUE(CX::Cache::CacheFile(path).Load(entries, problem)) << problem;
+        ASSERT_EQ(entries.size(), Files);
+        EXPECT_EQ(byIdentity(entries), byIdentity(cache.Merged({})));
+        EXPECT_EQ(byIdentity(entries)[8191].Record, record(8191, twice ? 2 : 1));
+        EXPECT_EQ(byIdentity(entries)[8192].Record, record(8192, 1));
+    }
 }
 
 TEST_F(CacheFileTest, AFileThatIsNoCacheOfOursIsNeitherUsedNorReplaced) {

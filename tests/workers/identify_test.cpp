@@ -6,6 +6,7 @@
 #include <string>
 
 #include "hash/content_digest.h"
+#include "io/file_input_stream.h"
 #include "platform/fault_seam.h"
 #include "str/hex_bin_str.h"
 #include "support/temp_dir_test.h"
@@ -59,6 +60,50 @@ TEST_F(Identify, AFileWhoseSizeDiffersFromItsListedLengthIsNotRead) {
     identifier.IdentifyPath(path.c_str(), outcome, &right);
     EXPECT_FALSE(outcome.SizeDiffers);
     EXPECT_EQ(Hex(outcome.Record.Bytes), AbcLine);
+}
+
+// Known files that know nothing, at a fixed moment.
+class NothingKnown final : public CX::Workers::IKnownFiles {
+public:
+    std::int64_t Now() const override { return 5; }
+    bool Known(const CX::IO::FileFacts&, CX::Hash::ContentRecord&) const override { return false; }
+};
+
+// A file its folder's listing told of is read with the listed facts when its handle is the
+// listed file, asking the handle its identity and no more; another file under the name
+// (the listed one renamed away meanwhile) gets its own facts from its handle.
+TEST_F(Identify, AListedFileKeepsTheListedFactsOnlyWhenItsHandleIsTheListedFile) {
+    const std::string path = Write("abc", "abc");
+    CX::IO::FileFacts listed;
+    {
+        CX::IO::FileInputStream stream(path.c_str());
+        DWORD error = ERROR_SUCCESS;
+        ASSERT_TRUE(stream.GetFacts(listed, error)) << error;
+    }
+    listed.LastWrite = 11;  // times the file does not have: only the listing can tell them
+    listed.Change = 12;
+    const NothingKnown known;
+    CX::Workers::Identifier identifier;
+    CX::Workers::Outcome outcome;
+    const std::uint64_t plain = CX::Platform::UseCount(FaultCall::GetFileInformationByHandle);
+    const std::uint64_t ex = CX::Platform::UseCount(FaultCall::GetFileInformationByHandleEx);
+    identifier.IdentifyPath(path.c_str(), outcome, nullptr, &known, &listed);
+    EXPECT_EQ(Hex(outcome.Record.Bytes), AbcLine);
+    EXPECT_TRUE(outcome.HasFacts);
+    EXPECT_FALSE(outcome.WasKnown);
+    EXPECT_EQ(outcome.OpenedAfter, 5);
+    EXPECT_EQ(outcome.Facts.Change, 12);
+    EXPECT_EQ(outcome.Facts.Identity, listed.Identity);
+    EXPECT_EQ(CX::Platform::UseCount(FaultCall::GetFileInformationByHandle), plain);
+    EXPECT_LE(CX::Platform::UseCount(FaultCall::GetFileInformationByHandleEx), ex + 1);
+
+    CX::IO::FileFacts other = listed;
+    other.Identity.Index += 1;
+    identifier.IdentifyPath(path.c_str(), outcome, nullptr, &known, &other);
+    EXPECT_EQ(Hex(outcome.Record.Bytes), AbcLine);
+    EXPECT_TRUE(outcome.HasFacts);
+    EXPECT_EQ(outcome.Facts.Identity, listed.Identity);
+    EXPECT_NE(outcome.Facts.Change, 12);
 }
 
 // Past ReadAheadAfter the rest is read on a second thread: the record is still the
