@@ -30,11 +30,15 @@ unsigned Comparers(const CX::Options::Options& options, unsigned jobs) {
     return options.Jobs != 0 ? jobs : 2 * jobs;
 }
 
+// A job is a whole size, messages aside: a window far smaller than compute mode's keeps
+// the workers busy, and a small tree does not pay to make the rest of it.
+constexpr std::size_t WindowPerComparer = 32;
+
 class DuplicatesRun final : public CX::Run::RunCore<SizeJob> {
 public:
     DuplicatesRun(const CX::Options::Options& options, unsigned jobs,
                   CX::Workers::IReadObserver* observer, CX::Cache::Cache* cache)
-        : RunCore(options.Zero, Comparers(options, jobs), observer),
+        : RunCore(options.Zero, Comparers(options, jobs), observer, WindowPerComparer),
           m_options(options),
           m_cache(cache),
           m_observer(observer),

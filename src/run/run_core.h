@@ -62,11 +62,11 @@ class RunCore : public CX::Workers::IPoolJobs<Job, CX::Workers::Identifier>,
                 public CX::Walk::IWalkSink {
 public:
     // observer, when given, hears of the reading on the worker threads.
-    RunCore(bool zero, unsigned jobs, CX::Workers::IReadObserver* observer)
-        : m_out(stdout, zero),
-          m_pool(jobs, *this,
-                 CX::Workers::OrderedPool<Job, CX::Workers::Identifier>::DefaultWindowPerJob,
-                 observer) {}
+    // windowPerJob: how many jobs may wait in the window for each thread.
+    RunCore(bool zero, unsigned jobs, CX::Workers::IReadObserver* observer,
+            std::size_t windowPerJob =
+                CX::Workers::OrderedPool<Job, CX::Workers::Identifier>::DefaultWindowPerJob)
+        : m_out(stdout, zero), m_pool(jobs, *this, windowPerJob, observer) {}
 
     // The walk's problems and skipped entries, in their place.
     void Problem(const std::string& name, const char* reason) override {
