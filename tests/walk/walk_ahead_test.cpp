@@ -98,7 +98,10 @@ private:
 class WalkAhead : public CX::Testing::TempDirTest {
 protected:
     std::string Root() const { return reinterpret_cast<const char*>(m_dir.u8string().c_str()); }
-    void Folder(const std::string& name) { std::filesystem::create_directories(m_dir / name); }
+    // The name is UTF-8 on every system, as Write takes it (not the ANSI code page's).
+    void Folder(const std::string& name) {
+        std::filesystem::create_directories(m_dir / std::filesystem::u8path(name));
+    }
 
     // The calls of a walk whose folders are each listed as they are entered.
     std::vector<std::string> Alone() {
