@@ -86,20 +86,20 @@ constexpr char16_t kLongPathPrefix[] = u"\\\\?\\";
 class OpenedFiles {
 public:
     void Remember(int fd, const struct stat& st) {
-        if (Slot* slot = At(fd, true)) {
+        if (Slot* slot = At(fd)) {
             slot->Device.store(static_cast<std::uint64_t>(st.st_dev), std::memory_order_relaxed);
             slot->Inode.store(static_cast<std::uint64_t>(st.st_ino), std::memory_order_relaxed);
             slot->Mode.store(static_cast<std::uint32_t>(st.st_mode), std::memory_order_release);
         }
     }
     void Forget(int fd) {
-        if (Slot* slot = At(fd, false)) {
+        if (Slot* slot = At(fd)) {
             slot->Mode.store(0, std::memory_order_release);
         }
     }
     // False for a number no open of ours holds (standard handles, a number past the table).
     bool Recall(int fd, struct stat& st) {
-        Slot* slot = At(fd, false);
+        Slot* slot = At(fd);
         const std::uint32_t mode = slot != nullptr ? slot->Mode.load(std::memory_order_acquire) : 0;
         if (mode == 0) {
             return false;
@@ -116,32 +116,16 @@ private:
         std::atomic<std::uint64_t> Device{0};
         std::atomic<std::uint64_t> Inode{0};
     };
-    static constexpr int ChunkBits = 12;
-    static constexpr std::size_t Chunks = 256;  // numbers below 2^20; above, fstat answers
+    // Numbers below this many have a slot; a process rarely holds more open at once, and
+    // above it fstat answers. Static, so nothing is allocated and nothing is left at exit:
+    // a page costs memory only once a number on it is used.
+    static constexpr std::size_t Slots = 4096;
 
-    Slot* At(int fd, bool make) {
-        const auto number = static_cast<std::size_t>(fd);
-        if (fd < 0 || (number >> ChunkBits) >= Chunks) {
-            return nullptr;
-        }
-        std::atomic<Slot*>& chunk = m_chunks[number >> ChunkBits];
-        Slot* slots = chunk.load(std::memory_order_acquire);
-        if (slots == nullptr && make) {
-            // Kept for the process's life: a slot may be read on any thread at any time.
-            Slot* made = new (std::nothrow) Slot[std::size_t{1} << ChunkBits];
-            if (made == nullptr) {
-                return nullptr;
-            }
-            if (chunk.compare_exchange_strong(slots, made, std::memory_order_acq_rel)) {
-                slots = made;
-            } else {
-                delete[] made;  // another thread made it first
-            }
-        }
-        return slots != nullptr ? &slots[number & ((std::size_t{1} << ChunkBits) - 1)] : nullptr;
+    Slot* At(int fd) {
+        return fd >= 0 && static_cast<std::size_t>(fd) < Slots ? &m_slots[fd] : nullptr;
     }
 
-    std::atomic<Slot*> m_chunks[Chunks] = {};
+    Slot m_slots[Slots];
 };
 
 OpenedFiles g_opened;
