@@ -136,6 +136,9 @@ private:
                 bool& isShort);
     // A block of reader's file, as much as it holds; false when a read failed.
     bool Fill(Reader& reader);
+    // Fails reader's file with the last error (its read or seek just failed) and closes it;
+    // always false.
+    bool Drop(Reader& reader);
     void KeepShared();
     // The members whose verdict is what, ordered by their records (heads for Begun).
     std::vector<std::size_t> Ordered(Verdict what) const;
@@ -571,8 +574,7 @@ void Comparison::CompareTails(std::vector<Reader>& readers,
             continue;
         }
         if (!reader->Stream->Seek(reader->Where).IsSuccess()) {
-            Fail(reader->At, Failure::Read, GetLastError());
-            reader->Stream.reset();
+            Drop(*reader);
             continue;
         }
         reader->TailHeld = true;
@@ -602,9 +604,7 @@ bool Comparison::ReadAt(Reader& reader, std::uint64_t offset, std::uint8_t* pTo,
                         std::uint32_t length, bool& isShort) {
     isShort = false;
     if (!reader.Stream->Seek(offset).IsSuccess()) {
-        Fail(reader.At, Failure::Read, GetLastError());
-        reader.Stream.reset();
-        return false;
+        return Drop(reader);
     }
     for (std::uint32_t got = 0; got < length;) {
         std::uint32_t read = 0;
@@ -614,13 +614,17 @@ bool Comparison::ReadAt(Reader& reader, std::uint64_t offset, std::uint8_t* pTo,
             return true;
         }
         if (!status.IsSuccess()) {
-            Fail(reader.At, Failure::Read, GetLastError());
-            reader.Stream.reset();
-            return false;
+            return Drop(reader);
         }
         got += read;
     }
     return true;
+}
+
+bool Comparison::Drop(Reader& reader) {
+    Fail(reader.At, Failure::Read, GetLastError());
+    reader.Stream.reset();
+    return false;
 }
 
 bool Comparison::Fill(Reader& reader) {
@@ -634,9 +638,7 @@ bool Comparison::Fill(Reader& reader) {
         reader.Where += LastBlock;
         reader.TailHeld = false;
         if (!reader.Stream->Seek(reader.Where).IsSuccess()) {
-            Fail(reader.At, Failure::Read, GetLastError());
-            reader.Stream.reset();
-            return false;
+            return Drop(reader);
         }
     } else {
         const std::uint32_t want =
@@ -654,9 +656,7 @@ bool Comparison::Fill(Reader& reader) {
                 break;
             }
             if (!status.IsSuccess()) {
-                Fail(reader.At, Failure::Read, GetLastError());
-                reader.Stream.reset();
-                return false;
+                return Drop(reader);
             }
             reader.Got += got;
         }
