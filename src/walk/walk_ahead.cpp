@@ -48,14 +48,22 @@ void ListFolder(const char* pOpenPath, bool withSizes, bool withIdentities, Fold
 
 ListingAhead::ListingAhead(unsigned listers, std::size_t window, bool withSizes,
                            bool withIdentities, IWalkAheadHooks* pHooks)
-    : m_window(window), m_withSizes(withSizes), m_withIdentities(withIdentities), m_pHooks(pHooks) {
+    : m_window(window),
+      m_withSizes(withSizes),
+      m_withIdentities(withIdentities),
+      m_pHooks(pHooks),
+      m_listers(listers) {}
+
+// The listing threads start once a folder holds folders: a flat tree has nothing to list
+// ahead, and a thread costs about as much as listing a small folder.
+void ListingAhead::StartListers() {
     try {
-        for (unsigned i = 0; i < listers; ++i) {
+        while (m_threads.size() < m_listers) {
             m_threads.emplace_back([this] { Lister(); });
         }
-    } catch (...) {
-        Stop();
-        throw;
+    } catch (const std::exception&) {
+        // With fewer threads, or none, the walker lists what nobody has started.
+        m_listers = static_cast<unsigned>(m_threads.size());
     }
 }
 
@@ -107,6 +115,7 @@ void ListingAhead::Take(const std::string& openPath, FolderListing& out) {
             m_nodes.splice(std::next(m_nodes.begin()), children);
             front.What = State::Ready;
             if (more) {
+                StartListers();
                 m_work.notify_all();
             }
             break;

@@ -57,6 +57,8 @@ private:
     using Nodes = std::list<Node>;
 
     void Lister();
+    // Starts the listing threads not started yet; on the walker's thread, with the lock held.
+    void StartListers();
     // Tells the listing threads to end, and waits for them.
     void Stop();
     // The first folder in the order that nobody lists yet; end() when none. Under the lock.
@@ -82,7 +84,8 @@ private:
     std::size_t m_busy = 0;           // of those, being listed
     bool m_stop = false;
     CX::IO::DirectoryEntry m_entry;  // the walker's scratch
-    std::vector<std::thread> m_threads;
+    unsigned m_listers;
+    std::vector<std::thread> m_threads;  // the walker's alone
 };
 
 }  // namespace CX::Walk::Detail

@@ -18,10 +18,18 @@ PoolCore::PoolCore(unsigned jobs, std::size_t windowPerJob)
 
 PoolCore::~PoolCore() = default;
 
+// Threads start as work waits for them (StartWanted): on this VM each costs half a
+// millisecond, as much as comparing a small tree's few candidates.
 void PoolCore::Start() {
     m_threads.reserve(m_workers);
-    for (unsigned i = 0; i < m_workers; ++i) {
-        m_threads.emplace_back([this, i] { Work(i); });
+}
+
+void PoolCore::StartWanted() {
+    while (m_threads.size() < m_workers &&
+           m_queueTail - m_queueHead > m_idle.load(std::memory_order_relaxed) + m_unclaimed) {
+        const unsigned worker = static_cast<unsigned>(m_threads.size());
+        m_threads.emplace_back([this, worker] { Work(worker); });
+        ++m_unclaimed;
     }
 }
 
@@ -49,6 +57,7 @@ std::size_t PoolCore::NextPlace() {
     if (filled - m_delivered >= m_window) {
         std::unique_lock<std::mutex> lock(m_mutex);
         Gather();
+        StartWanted();
         for (;;) {
             DeliverReady(lock);
             if (filled - m_delivered < m_window) {
@@ -74,7 +83,8 @@ void PoolCore::Submit(bool needsWork) {
     // Publishes the job, then asks whether a worker sleeps: a worker that goes to sleep
     // counts itself first, then looks at m_filled, so one of the two always sees the other.
     m_filled.store(filled + 1, std::memory_order_seq_cst);
-    if (++m_sinceVisit >= VisitEvery || m_idle.load(std::memory_order_seq_cst) > 0) {
+    if (++m_sinceVisit >= VisitEvery || m_idle.load(std::memory_order_seq_cst) > 0 ||
+        m_threads.size() < m_workers) {
         std::unique_lock<std::mutex> lock(m_mutex);
         Visit(lock);
     }
@@ -91,6 +101,7 @@ void PoolCore::Finish() {
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         Gather();
+        StartWanted();
         const std::size_t filled = m_gathered;
         for (;;) {
             DeliverReady(lock);
@@ -105,6 +116,7 @@ void PoolCore::Finish() {
 
 void PoolCore::Visit(std::unique_lock<std::mutex>& lock) {
     Gather();
+    StartWanted();
     DeliverReady(lock);
     m_sinceVisit = 0;
 }
@@ -159,6 +171,7 @@ void PoolCore::DeliverReady(std::unique_lock<std::mutex>& lock) {
 // worker marks done only the one job it ran.
 void PoolCore::Work(unsigned worker) {
     std::unique_lock<std::mutex> lock(m_mutex);
+    --m_unclaimed;
     for (;;) {
         Gather();
         if (m_stopping) {

@@ -26,7 +26,8 @@ protected:
     PoolCore(unsigned jobs, std::size_t windowPerJob);
     ~PoolCore();
 
-    // Starts the workers; the derived pool calls it once its own members exist.
+    // Readies the workers, which start as jobs wait for them; the derived pool calls it
+    // once its own members exist.
     void Start();
     // Ends the workers without delivering anything more: a job already running is
     // finished, none is started. The derived pool calls it before its members go.
@@ -41,6 +42,8 @@ protected:
     void Finish();
 
     unsigned Workers() const { return m_workers; }
+    // Worker threads started so far; on the submitting thread.
+    unsigned Started() const { return static_cast<unsigned>(m_threads.size()); }
 
     // On a worker thread (or, with one job, the submitting one).
     virtual void RunPlace(std::size_t place, unsigned worker) = 0;
@@ -57,10 +60,13 @@ private:
     void DeliverReady(std::unique_lock<std::mutex>& lock);
     // Gathers, delivers what is ready, and wakes a worker if one waits; with the lock held.
     void Visit(std::unique_lock<std::mutex>& lock);
+    // Starts a worker for each gathered job that no waiting or starting worker will take,
+    // while fewer than m_workers run; on the submitting thread, with the lock held.
+    void StartWanted();
 
     const unsigned m_workers;  // threads; 0 runs every job on the submitting thread
     const std::size_t m_window;
-    std::vector<std::thread> m_threads;
+    std::vector<std::thread> m_threads;  // the submitting thread's alone
 
     // Which thread owns which place, and when it passes: see Work, where the lock is taken.
 
@@ -85,6 +91,7 @@ private:
     std::size_t m_queueHead = 0;       // next to hand out (a count; the ring wraps)
     std::size_t m_queueTail = 0;
     std::vector<char> m_done;     // per place
+    unsigned m_unclaimed = 0;     // workers started that have not yet taken the lock
     std::size_t m_delivered = 0;  // written only by the submitting thread
     bool m_stopping = false;
 };
@@ -132,6 +139,7 @@ public:
     Job& Next() { return m_jobs[NextPlace()]; }
     void Submit(bool needsWork = true) { PoolCore::Submit(needsWork); }
     void Finish() { PoolCore::Finish(); }
+    using PoolCore::Started;
     using PoolCore::Window;
 
 private:

@@ -219,3 +219,24 @@ TEST(OrderedPool, AJobReachesAnIdleWorkerWithoutWaitingForMore) {
 }
 
 }  // namespace
+
+// Threads start as jobs wait for them, never more than asked for: a job that finds the
+// only started worker held gets a thread of its own, and messages start none.
+TEST(OrderedPool, AWorkerStartsForEachJobNoStartedWorkerCanTake) {
+    Recorder recorder;
+    Pool pool(4, recorder, 2);
+    Submit(pool, recorder, 0, false, true);
+    for (int id = 1; id < 4; ++id) {
+        Submit(pool, recorder, id, true);
+    }
+    ASSERT_TRUE(recorder.WaitStarted(0));
+    EXPECT_EQ(pool.Started(), 1u);
+    Submit(pool, recorder, 4, false, true);  // while job 0 holds the one worker
+    ASSERT_TRUE(recorder.WaitStarted(4));
+    EXPECT_EQ(pool.Started(), 2u);
+    recorder.Release(0);
+    recorder.Release(4);
+    pool.Finish();
+    EXPECT_EQ(recorder.Delivered(), Sequence(5));
+    EXPECT_TRUE(recorder.Stale().empty());
+}
