@@ -14,7 +14,3 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 # SYSTEM: GoogleTest's headers must not trip our -Werror.
 add_subdirectory("${QUILLMARK_GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest"
                  EXCLUDE_FROM_ALL SYSTEM)
-# A test harness only: built without optimisation. At -O2, its one
-# large file was the longest single compile of these builds.
-target_compile_options(gtest PRIVATE -O0)
-target_compile_options(gtest_main PRIVATE -O0)
