@@ -53,8 +53,6 @@ run_exe() {
 }
 run() { run_exe "$exe" "$@"; }
 
-hex_of() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
-
 # What the next expect wants, gathered here because command substitution would drop the
 # final line ends.
 want=''
@@ -79,9 +77,9 @@ expect() {  # expect <rc> [<more stdout text>]
     want+=${2-}
     [ "$rc" = "$1" ] ||
         fail "exit code $rc, expected $1; stdout: '$(cat -A stdout.bin)', stderr: '$(cat stderr.bin)'"
-    [ "$(od -An -v -tx1 stdout.bin | tr -d ' \n')" = "$(hex_of "$want")" ] ||
+    cmp -s stdout.bin <(printf %s "$want") ||
         fail "stdout differs: got '$(cat -A stdout.bin)', expected '$(printf %s "$want" | cat -A)'"
-    [ "$(od -An -v -tx1 stderr.bin | tr -d ' \n')" = "$(hex_of "$want_err")" ] ||
+    cmp -s stderr.bin <(printf %s "$want_err") ||
         fail "stderr differs: got '$(cat -A stderr.bin)', expected '$(printf %s "$want_err" | cat -A)'"
     want=''
     want_err=''
@@ -97,11 +95,18 @@ expect_nul() {
     [ ! -s stderr.bin ] || fail "stderr not empty: $(cat stderr.bin)"
 }
 
-# The identifier from an oracle none of us wrote: the count, little-endian, then sha256sum.
+# The identifier from an oracle none of us wrote: the count, little-endian, then sha256sum,
+# with bash's own arithmetic and case between them: scripts ask for hundreds.
 identifier_of() {
-    printf '%016X' "$(stat -c %s -- "$1")" | sed -E 's/(..)(..)(..)(..)(..)(..)(..)(..)/\8\7\6\5\4\3\2\1/'
+    local n i byte le='' digest
+    n=$(stat -c %s -- "$1")
+    for ((i = 0; i < 8; i++)); do
+        printf -v byte %02X $(((n >> (8 * i)) & 255))
+        le+=$byte
+    done
     # From standard input: sha256sum marks a line whose name it escapes with a backslash.
-    sha256sum <"$1" | cut -c1-64 | tr a-f A-F
+    read -r digest _ < <(sha256sum <"$1")
+    printf '%s%s\n' "$le" "${digest^^}"
 }
 
 # identifiers_of0 <list>: the same, one line each for the files of a NUL-ended list, in its
@@ -113,24 +118,34 @@ identifiers_of0() {
         <(xargs -0 sha256sum -- <"$1" | sed -E 's/^\\?([0-9a-f]{64}) .*/\1/' | tr a-f A-F)
 }
 
-# wait_until <seconds> <what> <command...>: runs the command until it succeeds. The deadline
-# is for a real hang only: the event is waited for, never a fixed time.
+# wait_until <seconds> <what> <command...>: runs the command until it succeeds, at first
+# every 10 ms, then less often as the wait grows long. The deadline is for a real hang only:
+# the event is waited for, never a fixed time.
 wait_until() {
-    local limit=$1 what=$2
+    local limit=$1 what=$2 nap=0.01
     local deadline=$((SECONDS + limit))
     shift 2
     until "$@"; do
         [ "$SECONDS" -lt "$deadline" ] || fail "no $what within $limit s"
-        sleep 0.02
+        sleep $nap
+        case $nap in 0.01) nap=0.02 ;; 0.02) nap=0.05 ;; 0.05) nap=0.1 ;; 0.1) nap=0.2 ;; esac
     done
 }
 
 # aged <path>...: waits until every time under the paths is older than a cache's step (3 s)
-# by a margin, so that a run may keep their records.
+# by a margin, so that a run may keep their records: sleeps until the clock has passed that
+# moment, as often as it takes.
 aged() {
-    wait_until 30 "times 4 s old" older_than "$(find "$@" -printf '%C@\n%T@\n' | sort -n | tail -1)"
+    local newest whole fraction until left
+    newest=$(find "$@" -printf '%C@\n%T@\n' | sort -n | tail -1)
+    whole=${newest%.*} fraction=${newest#*.}000000
+    until=$((whole * 1000000 + 10#${fraction:0:6} + 4000000))  # microseconds
+    while left=$((until - ${EPOCHREALTIME/./})) && [ $left -ge 0 ]; do
+        [ $left -lt 30000000 ] || fail "times in the future under $*"
+        printf -v left '%d.%06d' $((left / 1000000)) $((left % 1000000))
+        sleep "$left"
+    done
 }
-older_than() { awk -v now="$(date +%s.%N)" -v t="$1" 'BEGIN { exit !(now > t + 4) }'; }
 
 # waits_in_read <fifo>: a process that has the FIFO open for reading only (the writers a
 # script holds are read-write, and so are its subshells' copies) has a thread asleep in a

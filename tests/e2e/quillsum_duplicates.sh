@@ -53,7 +53,7 @@ checks_clean() {
 # awkward <root>: a tree of what a duplicate finder can get wrong, within what the system
 # can name (on Windows a name holds no line feed, carriage return or backslash).
 awkward() {
-    local r=$1 i
+    local r=$1
     mkdir -p "$r/a/deep" "$r/b" "$r/many"
     head -c 3000 /dev/urandom >"$r/a/h"
     cp "$r/a/h" "$r/b/h-copy"
@@ -81,10 +81,13 @@ awkward() {
     cp "$r/a/deep/big" "$r/big-copy"
     # Many files of one length: 700 of 1,000 bytes from 400 contents, 300 pairs among them,
     # more than a size's job hands on by copying.
-    head -c 400000 /dev/urandom >blocks
-    for ((i = 0; i < 700; i++)); do
-        tail -c +$((i % 400 * 1000 + 1)) blocks | head -c 1000 >"$r/many/f$i"
-    done
+    /usr/bin/python3 -c '
+import os, sys
+blocks = os.urandom(400000)
+for i in range(700):
+    with open(f"{sys.argv[1]}/many/f{i}", "wb") as f:
+        f.write(blocks[i % 400 * 1000:][:1000])
+' "$r"
     # Names: non-ASCII everywhere, and where the system allows, the escaped ones.
     printf 'named copy' >"$r/$(printf 'caf\xc3\xa9')"
     printf 'named copy' >"$r/b/$(printf '\xe6\x97\xa5\xe6\x9c\xac')"
