@@ -133,13 +133,13 @@ wait_until() {
 }
 
 # aged <path>...: waits until every time under the paths is older than a cache's step (3 s)
-# by a margin, so that a run may keep their records: sleeps until the clock has passed that
+# by 0.2 s more, so that a run may keep their records: sleeps until the clock has passed that
 # moment, as often as it takes.
 aged() {
     local newest whole fraction until left
     newest=$(find "$@" -printf '%C@\n%T@\n' | sort -n | tail -1)
     whole=${newest%.*} fraction=${newest#*.}000000
-    until=$((whole * 1000000 + 10#${fraction:0:6} + 4000000))  # microseconds
+    until=$((whole * 1000000 + 10#${fraction:0:6} + 3200000))  # microseconds
     while left=$((until - ${EPOCHREALTIME/./})) && [ $left -ge 0 ]; do
         [ $left -lt 30000000 ] || fail "times in the future under $*"
         printf -v left '%d.%06d' $((left / 1000000)) $((left % 1000000))
