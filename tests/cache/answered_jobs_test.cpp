@@ -14,13 +14,14 @@
 #include <vector>
 
 #include "run/run_core.h"
+#include "support/waits.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Long enough that only a real hang reaches it, on however busy a machine.
-constexpr auto Deadline = 60s;
+using CX::Testing::Deadline;
+using CX::Testing::Sequence;
 
 class Gate {
 public:
@@ -105,14 +106,6 @@ private:
 
     Gate& m_gate;
 };
-
-std::vector<int> Sequence(int count) {
-    std::vector<int> ids(count);
-    for (int i = 0; i < count; ++i) {
-        ids[i] = i;
-    }
-    return ids;
-}
 
 TEST(AnsweredJobs, DeliveredInTheirPlacesAndNeverRun) {
     for (const unsigned jobs : {1u, 2u, 3u}) {

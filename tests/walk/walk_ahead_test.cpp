@@ -17,11 +17,12 @@
 #include <vector>
 
 #include "support/temp_dir_test.h"
+#include "support/waits.h"
 #include "walk/walk.h"
 
 namespace {
 
-constexpr auto Deadline = std::chrono::seconds(60);
+using CX::Testing::Deadline;
 
 // The sink and the hooks in one, with one lock: what happened, and what is held.
 class Stage : public CX::Walk::IWalkSink, public CX::Walk::IWalkAheadHooks {

@@ -11,14 +11,15 @@
 #include <thread>
 #include <vector>
 
+#include "support/waits.h"
 #include "workers/ordered_pool.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Long enough that only a real hang reaches it, on however busy a machine.
-constexpr auto Deadline = 60s;
+using CX::Testing::Deadline;
+using CX::Testing::Sequence;
 
 struct Job {
     int Id = -1;
@@ -114,14 +115,6 @@ void Submit(Pool& pool, Recorder& recorder, int id, bool message, bool held = fa
         recorder.Message(id);
     }
     pool.Submit(!message);
-}
-
-std::vector<int> Sequence(int count) {
-    std::vector<int> ids(count);
-    for (int i = 0; i < count; ++i) {
-        ids[i] = i;
-    }
-    return ids;
 }
 
 // A message, then a job that holds a worker, then more than a window behind them: the

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "support/waits.h"
 #include "workers/read_ahead.h"
 
 namespace {
@@ -21,7 +22,7 @@ using Wait = ReadAhead::Wait;
 using CX::Status;
 using CX::StatusCode;
 
-constexpr auto Deadline = std::chrono::seconds(60);
+using CX::Testing::Deadline;
 
 // Byte k of read i.
 std::uint8_t ByteOf(std::size_t read, std::size_t k) {
