@@ -156,49 +156,55 @@ void Cache::Add(const Entry& entry) {
     }
     EncodeEntry(entry, m_blocks.back().get() + at * RecordSize);
     ++m_freshCount;
+    m_superseded.push_back(0);
+    Track(m_freshCount - 1);
 }
 
-std::vector<char> Cache::Superseded() const {
-    std::vector<char> superseded(m_freshCount, 0);
-    std::size_t slots = 16;
-    while (slots < 2 * m_freshCount) {
-        slots *= 2;
-    }
-    // Each slot the number plus one (0: free) of the reading of a file kept so far, probed in
-    // turn as in Start: a file read once costs one look.
-    std::vector<std::uint32_t> table(slots, 0);
-    const std::size_t mask = slots - 1;
-    for (std::size_t i = 0; i < m_freshCount; ++i) {
-        const CX::IO::FileIdentity identity = IdentityOf(FreshAt(i));
-        for (std::size_t probe = IdentityHash()(identity) & mask;; probe = (probe + 1) & mask) {
-            std::uint32_t& slot = table[probe];
-            if (slot == 0) {
-                slot = static_cast<std::uint32_t>(i + 1);
-                break;
+void Cache::Track(std::size_t i) {
+    if (2 * m_freshCount > m_freshSlots.size()) {
+        // Each file read so far holds one slot: they move to a table twice the size.
+        std::vector<std::uint32_t> old(std::max<std::size_t>(16, 2 * m_freshSlots.size()), 0);
+        old.swap(m_freshSlots);
+        const std::size_t mask = m_freshSlots.size() - 1;
+        for (const std::uint32_t number : old) {
+            if (number != 0) {
+                std::size_t probe = IdentityHash()(IdentityOf(FreshAt(number - 1))) & mask;
+                while (m_freshSlots[probe] != 0) {
+                    probe = (probe + 1) & mask;
+                }
+                m_freshSlots[probe] = number;
             }
-            if (!(IdentityOf(FreshAt(slot - 1)) == identity)) {
-                continue;
-            }
-            // As Merged chooses: the later reading; of two begun at one moment with one
-            // identifier, the later seen; else the first.
-            const Entry held = DecodeOwn(FreshAt(slot - 1));
-            const Entry next = DecodeOwn(FreshAt(i));
-            if (held.ReadFrom < next.ReadFrom ||
-                (held.ReadFrom == next.ReadFrom && held.Record == next.Record &&
-                 held.LastSeen < next.LastSeen)) {
-                superseded[slot - 1] = 1;
-                slot = static_cast<std::uint32_t>(i + 1);
-            } else {
-                superseded[i] = 1;
-            }
-            break;
         }
     }
-    return superseded;
+    const std::size_t mask = m_freshSlots.size() - 1;
+    const CX::IO::FileIdentity identity = IdentityOf(FreshAt(i));
+    for (std::size_t probe = IdentityHash()(identity) & mask;; probe = (probe + 1) & mask) {
+        std::uint32_t& slot = m_freshSlots[probe];
+        if (slot == 0) {
+            slot = static_cast<std::uint32_t>(i + 1);
+            return;
+        }
+        if (!(IdentityOf(FreshAt(slot - 1)) == identity)) {
+            continue;
+        }
+        // As Merged chooses: the later reading; of two begun at one moment with one
+        // identifier, the later seen; else the first.
+        const Entry held = DecodeOwn(FreshAt(slot - 1));
+        const Entry next = DecodeOwn(FreshAt(i));
+        if (held.ReadFrom < next.ReadFrom ||
+            (held.ReadFrom == next.ReadFrom && held.Record == next.Record &&
+             held.LastSeen < next.LastSeen)) {
+            m_superseded[slot - 1] = 1;
+            slot = static_cast<std::uint32_t>(i + 1);
+        } else {
+            m_superseded[i] = 1;
+        }
+        return;
+    }
 }
 
 std::vector<Cache::Piece> Cache::Kept() const {
-    const std::vector<char> superseded = Superseded();
+    const std::vector<char>& superseded = m_superseded;
     std::vector<Piece> pieces;
     for (std::size_t i = 0; i < m_freshCount;) {
         if (superseded[i] != 0) {

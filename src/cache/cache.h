@@ -116,11 +116,18 @@ private:
     const std::uint8_t* FreshAt(std::size_t i) const {
         return m_blocks[i / BlockRecords].get() + (i % BlockRecords) * RecordSize;
     }
-    // Per record of the run, whether a merge leaves it out for a later reading of its file.
-    std::vector<char> Superseded() const;
+    // Notes the run's i-th record among the others by its file: of two readings of one file,
+    // a merge leaves out the earlier (m_superseded). Done as each record comes, on the
+    // delivering thread while the workers read on, rather than all at the save, after the
+    // run's last line.
+    void Track(std::size_t i);
     static constexpr std::size_t BlockRecords = 4096;
     std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
     std::size_t m_freshCount = 0;
+    // The run's records by identity (open addressing, each slot the number plus one of the
+    // file's latest reading; 0 is free), and per record whether a later reading replaces it.
+    std::vector<std::uint32_t> m_freshSlots;
+    std::vector<char> m_superseded;
     bool m_dropsDue = false;
 };
 
