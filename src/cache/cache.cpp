@@ -61,6 +61,20 @@ std::uint64_t IdentityHash::operator()(const CX::IO::FileIdentity& identity) con
     return h;
 }
 
+// In a table of record numbers plus one (0: a free slot) over a power of two of slots, at
+// most half of them taken, probed in turn from the identity's hash: the slot holding the
+// record identityOf tells is the file's, or the free slot where it would go.
+template <class IdentityOf>
+std::size_t SlotOf(const std::vector<std::uint32_t>& slots, const CX::IO::FileIdentity& identity,
+                   IdentityOf identityOf) {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t at = IdentityHash()(identity) & mask;; at = (at + 1) & mask) {
+        if (slots[at] == 0 || identityOf(slots[at]) == identity) {
+            return at;
+        }
+    }
+}
+
 void Cache::Start(std::vector<Entry> entries) {
     m_loaded = std::move(entries);
     m_indexed = 0;
@@ -69,7 +83,7 @@ void Cache::Start(std::vector<Entry> entries) {
         slots *= 2;
     }
     m_slots.assign(slots, 0);
-    const std::size_t mask = slots - 1;
+    const auto loaded = [this](std::uint32_t number) { return m_loaded[number - 1].Identity; };
     const std::int64_t now = m_clock.Now();
     // A slot holds a record's number plus one in 32 bits: past that many records, the rest
     // are not looked up (their files are read) and kept as they are.
@@ -82,19 +96,12 @@ void Cache::Start(std::vector<Entry> entries) {
             continue;
         }
         m_dropsDue = m_dropsDue || entry.LastSeen < now - KeepUnseen;
-        for (std::size_t at = IdentityHash()(entry.Identity) & mask;; at = (at + 1) & mask) {
-            std::uint32_t& slot = m_slots[at];
-            if (slot == 0) {
-                slot = static_cast<std::uint32_t>(i + 1);
-                ++m_indexed;
-                break;
-            }
-            if (m_loaded[slot - 1].Identity == entry.Identity) {
-                if (m_loaded[slot - 1].ReadFrom < entry.ReadFrom) {
-                    slot = static_cast<std::uint32_t>(i + 1);
-                }
-                break;
-            }
+        std::uint32_t& slot = m_slots[SlotOf(m_slots, entry.Identity, loaded)];
+        if (slot == 0) {
+            slot = static_cast<std::uint32_t>(i + 1);
+            ++m_indexed;
+        } else if (m_loaded[slot - 1].ReadFrom < entry.ReadFrom) {
+            slot = static_cast<std::uint32_t>(i + 1);
         }
     }
 }
@@ -103,16 +110,9 @@ std::size_t Cache::Find(const CX::IO::FileIdentity& identity) const {
     if (m_indexed == 0) {
         return NotFound;
     }
-    const std::size_t mask = m_slots.size() - 1;
-    for (std::size_t at = IdentityHash()(identity) & mask;; at = (at + 1) & mask) {
-        const std::uint32_t slot = m_slots[at];
-        if (slot == 0) {
-            return NotFound;
-        }
-        if (m_loaded[slot - 1].Identity == identity) {
-            return slot - 1;
-        }
-    }
+    const std::uint32_t slot = m_slots[SlotOf(
+        m_slots, identity, [this](std::uint32_t number) { return m_loaded[number - 1].Identity; })];
+    return slot == 0 ? NotFound : slot - 1;
 }
 
 std::optional<CX::Hash::ContentRecord> Cache::Lookup(const CX::IO::FileFacts& facts) const {
@@ -161,59 +161,46 @@ void Cache::Add(const Entry& entry) {
 }
 
 void Cache::Track(std::size_t i) {
+    const auto fresh = [this](std::uint32_t number) { return IdentityOf(FreshAt(number - 1)); };
     if (2 * m_freshCount > m_freshSlots.size()) {
         // Each file read so far holds one slot: they move to a table twice the size.
         std::vector<std::uint32_t> old(std::max<std::size_t>(16, 2 * m_freshSlots.size()), 0);
         old.swap(m_freshSlots);
-        const std::size_t mask = m_freshSlots.size() - 1;
         for (const std::uint32_t number : old) {
             if (number != 0) {
-                std::size_t probe = IdentityHash()(IdentityOf(FreshAt(number - 1))) & mask;
-                while (m_freshSlots[probe] != 0) {
-                    probe = (probe + 1) & mask;
-                }
-                m_freshSlots[probe] = number;
+                m_freshSlots[SlotOf(m_freshSlots, fresh(number), fresh)] = number;
             }
         }
     }
-    const std::size_t mask = m_freshSlots.size() - 1;
-    const CX::IO::FileIdentity identity = IdentityOf(FreshAt(i));
-    for (std::size_t probe = IdentityHash()(identity) & mask;; probe = (probe + 1) & mask) {
-        std::uint32_t& slot = m_freshSlots[probe];
-        if (slot == 0) {
-            slot = static_cast<std::uint32_t>(i + 1);
-            return;
-        }
-        if (!(IdentityOf(FreshAt(slot - 1)) == identity)) {
-            continue;
-        }
-        // As Merged chooses: the later reading; of two begun at one moment with one
-        // identifier, the later seen; else the first.
-        const Entry held = DecodeOwn(FreshAt(slot - 1));
-        const Entry next = DecodeOwn(FreshAt(i));
-        if (held.ReadFrom < next.ReadFrom ||
-            (held.ReadFrom == next.ReadFrom && held.Record == next.Record &&
-             held.LastSeen < next.LastSeen)) {
-            m_superseded[slot - 1] = 1;
-            slot = static_cast<std::uint32_t>(i + 1);
-        } else {
-            m_superseded[i] = 1;
-        }
+    std::uint32_t& slot = m_freshSlots[SlotOf(m_freshSlots, IdentityOf(FreshAt(i)), fresh)];
+    if (slot == 0) {
+        slot = static_cast<std::uint32_t>(i + 1);
         return;
+    }
+    // As Merged chooses: the later reading; of two begun at one moment with one identifier,
+    // the later seen; else the first.
+    const Entry held = DecodeOwn(FreshAt(slot - 1));
+    const Entry next = DecodeOwn(FreshAt(i));
+    if (held.ReadFrom < next.ReadFrom ||
+        (held.ReadFrom == next.ReadFrom && held.Record == next.Record &&
+         held.LastSeen < next.LastSeen)) {
+        m_superseded[slot - 1] = 1;
+        slot = static_cast<std::uint32_t>(i + 1);
+    } else {
+        m_superseded[i] = 1;
     }
 }
 
 std::vector<Cache::Piece> Cache::Kept() const {
-    const std::vector<char>& superseded = m_superseded;
     std::vector<Piece> pieces;
     for (std::size_t i = 0; i < m_freshCount;) {
-        if (superseded[i] != 0) {
+        if (m_superseded[i] != 0) {
             ++i;
             continue;
         }
         // A run of kept records within one block.
         std::size_t end = i + 1;
-        while (end < m_freshCount && superseded[end] == 0 && end % BlockRecords != 0) {
+        while (end < m_freshCount && m_superseded[end] == 0 && end % BlockRecords != 0) {
             ++end;
         }
         pieces.push_back(Piece{FreshAt(i), (end - i) * RecordSize});
