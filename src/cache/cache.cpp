@@ -219,6 +219,11 @@ std::vector<Cache::Piece> Cache::Kept(std::size_t from) const {
     return pieces;
 }
 
+bool Cache::StreamedAllKept() const {
+    const auto end = m_superseded.begin() + static_cast<std::ptrdiff_t>(m_streamed);
+    return std::find(m_superseded.begin(), end, 1) == end;
+}
+
 void Cache::Seen(const CX::IO::FileFacts& facts) {
     const std::size_t at = Find(facts.Identity);
     if (at == NotFound) {

@@ -106,11 +106,13 @@ public:
     std::vector<Piece> Kept(std::size_t from = 0) const;
 
     // Before the run's first record: each block of records is handed to sink once it is
-    // full; Streamed tells how many records it was given. Such a block is handed on whole, readings
-    // of one file that a later reading replaced among them: a file that holds two records of one
-    // file is read as holding the later, as Merged keeps it.
+    // full; Streamed tells how many records it was given. A block is handed on whole:
+    // StreamedAllKept tells whether Kept keeps every record it was given, that is whether
+    // none of them is a reading of a file that another reading replaced (a second name of
+    // a file met in one run).
     void StreamTo(IBlockSink* sink) { m_sink = sink; }
     std::size_t Streamed() const { return m_streamed; }
+    bool StreamedAllKept() const;
 
     std::int64_t Now() const override { return m_clock.Now(); }
     bool Known(const CX::IO::FileFacts& facts, CX::Hash::ContentRecord& record) const override;

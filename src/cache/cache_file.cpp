@@ -296,12 +296,12 @@ bool CacheFile::Save(const Cache& cache, std::string& problem) {
         EndStream(false);
         return false;
     }
-    if (onDisk.empty() && m_stream != INVALID_HANDLE_VALUE) {
+    if (onDisk.empty() && m_stream != INVALID_HANDLE_VALUE && cache.StreamedAllKept()) {
         // Most of the records are on their way to the disk already: the rest follow them.
         return FinishStream(cache, problem);
     }
-    // Another run filled the cache meanwhile, or the records could not be streamed: they
-    // are all here still.
+    // Another run filled the cache meanwhile, the records could not be streamed, or a
+    // record streamed was replaced since: they are all here still, each file's once.
     EndStream(false);
     std::uint8_t header[HeaderSize];
     std::vector<Cache::Piece> pieces;
