@@ -202,7 +202,6 @@ int WithCache(const CX::Options::Options& options, Mode mode) {
         return mode(nullptr);
     }
     cache.Start(std::move(entries));
-    cacheFile.Stream(cache);
     const int status = mode(&cache);
     if (!cacheFile.Save(cache, problem)) {
         CacheProblem(options, problem);

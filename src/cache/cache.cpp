@@ -61,18 +61,20 @@ std::uint64_t IdentityHash::operator()(const CX::IO::FileIdentity& identity) con
     return h;
 }
 
-// In a table over a power of two of slots (a free one all zeroes), at most half of them
-// taken, probed in turn from where hash points: the slot isFile says holds the file is the
-// file's; else the first free one, where it would go.
-template <class Slot, class IsFile>
-std::size_t SlotOf(const std::vector<Slot>& slots, std::uint64_t hash, IsFile isFile) {
+// In a table of record numbers plus one (0: a free slot) over a power of two of slots, at
+// most half of them taken, probed in turn from the identity's hash: the slot holding the
+// record identityOf tells is the file's, or the free slot where it would go.
+template <class IdentityOf>
+std::size_t SlotOf(const std::vector<std::uint32_t>& slots, const CX::IO::FileIdentity& identity,
+                   IdentityOf identityOf) {
     const std::size_t mask = slots.size() - 1;
-    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-        if (slots[at] == Slot{} || isFile(slots[at])) {
+    for (std::size_t at = IdentityHash()(identity) & mask;; at = (at + 1) & mask) {
+        if (slots[at] == 0 || identityOf(slots[at]) == identity) {
             return at;
         }
     }
 }
+
 void Cache::Start(std::vector<Entry> entries) {
     m_loaded = std::move(entries);
     m_indexed = 0;
@@ -81,6 +83,7 @@ void Cache::Start(std::vector<Entry> entries) {
         slots *= 2;
     }
     m_slots.assign(slots, 0);
+    const auto loaded = [this](std::uint32_t number) { return m_loaded[number - 1].Identity; };
     const std::int64_t now = m_clock.Now();
     // A slot holds a record's number plus one in 32 bits: past that many records, the rest
     // are not looked up (their files are read) and kept as they are.
@@ -93,10 +96,7 @@ void Cache::Start(std::vector<Entry> entries) {
             continue;
         }
         m_dropsDue = m_dropsDue || entry.LastSeen < now - KeepUnseen;
-        std::uint32_t& slot =
-            m_slots[SlotOf(m_slots, IdentityHash()(entry.Identity), [&](std::uint32_t number) {
-                return m_loaded[number - 1].Identity == entry.Identity;
-            })];
+        std::uint32_t& slot = m_slots[SlotOf(m_slots, entry.Identity, loaded)];
         if (slot == 0) {
             slot = static_cast<std::uint32_t>(i + 1);
             ++m_indexed;
@@ -110,10 +110,8 @@ std::size_t Cache::Find(const CX::IO::FileIdentity& identity) const {
     if (m_indexed == 0) {
         return NotFound;
     }
-    const std::uint32_t slot =
-        m_slots[SlotOf(m_slots, IdentityHash()(identity), [&](std::uint32_t number) {
-            return m_loaded[number - 1].Identity == identity;
-        })];
+    const std::uint32_t slot = m_slots[SlotOf(
+        m_slots, identity, [this](std::uint32_t number) { return m_loaded[number - 1].Identity; })];
     return slot == 0 ? NotFound : slot - 1;
 }
 
@@ -159,51 +157,43 @@ void Cache::Add(const Entry& entry) {
     EncodeEntry(entry, m_blocks.back().get() + at * RecordSize);
     ++m_freshCount;
     m_superseded.push_back(0);
-    Track(m_freshCount - 1, entry.Identity);
-    if (m_sink != nullptr && m_freshCount % BlockRecords == 0) {
-        m_sink->Filled(m_blocks.back().get(), BlockRecords * RecordSize);
-        m_streamed = m_freshCount;
-    }
+    Track(m_freshCount - 1);
 }
 
-void Cache::Track(std::size_t i, const CX::IO::FileIdentity& identity) {
+void Cache::Track(std::size_t i) {
+    const auto fresh = [this](std::uint32_t number) { return IdentityOf(FreshAt(number - 1)); };
     if (2 * m_freshCount > m_freshSlots.size()) {
-        // Each file read so far holds one slot: they move to a table twice the size, by
-        // their tags alone.
-        std::vector<FreshSlot> old(std::max<std::size_t>(16, 2 * m_freshSlots.size()));
+        // Each file read so far holds one slot: they move to a table twice the size.
+        std::vector<std::uint32_t> old(std::max<std::size_t>(16, 2 * m_freshSlots.size()), 0);
         old.swap(m_freshSlots);
-        for (const FreshSlot& moved : old) {
-            if (moved.Number != 0) {
-                m_freshSlots[SlotOf(m_freshSlots, moved.Tag,
-                                    [](const FreshSlot&) { return false; })] = moved;
+        for (const std::uint32_t number : old) {
+            if (number != 0) {
+                m_freshSlots[SlotOf(m_freshSlots, fresh(number), fresh)] = number;
             }
         }
     }
-    const auto tag = static_cast<std::uint32_t>(IdentityHash()(identity) >> 32);
-    FreshSlot& slot = m_freshSlots[SlotOf(m_freshSlots, tag, [&](const FreshSlot& held) {
-        return held.Tag == tag && IdentityOf(FreshAt(held.Number - 1)) == identity;
-    })];
-    if (slot.Number == 0) {
-        slot = FreshSlot{static_cast<std::uint32_t>(i + 1), tag};
+    std::uint32_t& slot = m_freshSlots[SlotOf(m_freshSlots, IdentityOf(FreshAt(i)), fresh)];
+    if (slot == 0) {
+        slot = static_cast<std::uint32_t>(i + 1);
         return;
     }
     // As Merged chooses: the later reading; of two begun at one moment with one identifier,
     // the later seen; else the first.
-    const Entry held = DecodeOwn(FreshAt(slot.Number - 1));
+    const Entry held = DecodeOwn(FreshAt(slot - 1));
     const Entry next = DecodeOwn(FreshAt(i));
     if (held.ReadFrom < next.ReadFrom ||
         (held.ReadFrom == next.ReadFrom && held.Record == next.Record &&
          held.LastSeen < next.LastSeen)) {
-        m_superseded[slot.Number - 1] = 1;
-        slot.Number = static_cast<std::uint32_t>(i + 1);
+        m_superseded[slot - 1] = 1;
+        slot = static_cast<std::uint32_t>(i + 1);
     } else {
         m_superseded[i] = 1;
     }
 }
 
-std::vector<Cache::Piece> Cache::Kept(std::size_t from) const {
+std::vector<Cache::Piece> Cache::Kept() const {
     std::vector<Piece> pieces;
-    for (std::size_t i = from; i < m_freshCount;) {
+    for (std::size_t i = 0; i < m_freshCount;) {
         if (m_superseded[i] != 0) {
             ++i;
             continue;
@@ -217,11 +207,6 @@ std::vector<Cache::Piece> Cache::Kept(std::size_t from) const {
         i = end;
     }
     return pieces;
-}
-
-bool Cache::StreamedAllKept() const {
-    const auto end = m_superseded.begin() + static_cast<std::ptrdiff_t>(m_streamed);
-    return std::find(m_superseded.begin(), end, 1) == end;
 }
 
 void Cache::Seen(const CX::IO::FileFacts& facts) {

@@ -54,17 +54,6 @@ struct IdentityHash {
     std::uint64_t operator()(const CX::IO::FileIdentity& identity) const;
 };
 
-// Where the records a run learns go as soon as a block of them is full, on the delivering
-// thread: a first run's file is written while the workers read on, not all after the last
-// line.
-class IBlockSink {
-public:
-    virtual void Filled(const std::uint8_t* data, std::size_t size) = 0;
-
-protected:
-    ~IBlockSink() = default;
-};
-
 // The records of one run: those the file held when it started, looked up by any number of
 // threads at once, and what the run learned since, kept apart by the one thread that
 // delivers results (Offer, Seen), so that a lookup never meets a write.
@@ -95,24 +84,15 @@ public:
 
     // What this run learned, as a file holds it: each record encoded, its checksum made,
     // as it came (on the delivering thread, while the workers read on), in blocks. The
-    // pieces of them a merge with no other record keeps, in the order they came, from the
-    // record numbered from on: of two readings of one file (two names of it), the later, as
-    // Merged keeps it. A file that holds nothing else is written from them as they stand: a
-    // first run's save then sorts, copies and checksums nothing.
+    // pieces of them a merge with no other record keeps, in the order they came: of two
+    // readings of one file (two names of it), the later, as Merged keeps it. A file that
+    // holds nothing else is written from them as they stand: a first run's save then
+    // sorts, copies and checksums nothing.
     struct Piece {
         const std::uint8_t* Data;
         std::size_t Size;
     };
-    std::vector<Piece> Kept(std::size_t from = 0) const;
-
-    // Before the run's first record: each block of records is handed to sink once it is
-    // full; Streamed tells how many records it was given. A block is handed on whole:
-    // StreamedAllKept tells whether Kept keeps every record it was given, that is whether
-    // none of them is a reading of a file that another reading replaced (a second name of
-    // a file met in one run).
-    void StreamTo(IBlockSink* sink) { m_sink = sink; }
-    std::size_t Streamed() const { return m_streamed; }
-    bool StreamedAllKept() const;
+    std::vector<Piece> Kept() const;
 
     std::int64_t Now() const override { return m_clock.Now(); }
     bool Known(const CX::IO::FileFacts& facts, CX::Hash::ContentRecord& record) const override;
@@ -140,24 +120,15 @@ private:
     // a merge leaves out the earlier (m_superseded). Done as each record comes, on the
     // delivering thread while the workers read on, rather than all at the save, after the
     // run's last line.
-    void Track(std::size_t i, const CX::IO::FileIdentity& identity);
+    void Track(std::size_t i);
     static constexpr std::size_t BlockRecords = 4096;
     std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
     std::size_t m_freshCount = 0;
     // The run's records by identity (open addressing, each slot the number plus one of the
-    // file's latest reading, 0 when free, and the high half of its identity's hash: a probe
-    // that meets another file's slot tells by the tag, without a look into the blocks, and
-    // the table grows without one), and per record whether a later reading replaces it.
-    struct FreshSlot {
-        std::uint32_t Number = 0;
-        std::uint32_t Tag = 0;
-        bool operator==(const FreshSlot&) const = default;
-    };
-    std::vector<FreshSlot> m_freshSlots;
+    // file's latest reading; 0 is free), and per record whether a later reading replaces it.
+    std::vector<std::uint32_t> m_freshSlots;
     std::vector<char> m_superseded;
     bool m_dropsDue = false;
-    IBlockSink* m_sink = nullptr;
-    std::size_t m_streamed = 0;
 };
 
 }  // namespace CX::Cache

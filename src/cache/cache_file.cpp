@@ -23,6 +23,50 @@ bool Wide(const std::string& path, HeapWString& wide, DWORD& error) {
     return true;
 }
 
+// PATH.lock, locked for as long as this lives.
+class FileLock {
+public:
+    FileLock(const std::string& path, bool alone) {
+        HeapWString wide;
+        if (!Wide(path + ".lock", wide, m_error)) {
+            return;
+        }
+        m_handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (m_handle == INVALID_HANDLE_VALUE) {
+            m_error = GetLastError();
+            return;
+        }
+        OVERLAPPED overlapped = {};
+        if (LockFileEx(m_handle, alone ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &overlapped) ==
+            FALSE) {
+            m_error = GetLastError();
+            return;
+        }
+        m_locked = true;
+    }
+    ~FileLock() {
+        if (m_locked) {
+            OVERLAPPED overlapped = {};
+            UnlockFileEx(m_handle, 0, 1, 0, &overlapped);
+        }
+        if (m_handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(m_handle);
+        }
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool Held() const { return m_locked; }
+    DWORD Error() const { return m_error; }
+
+private:
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    bool m_locked = false;
+    DWORD m_error = ERROR_SUCCESS;
+};
+
 // The whole file; a missing one is empty. Otherwise false with the words.
 bool ReadAll(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& problem) {
     CX::IO::FileInputStream stream(path.c_str());
@@ -77,41 +121,6 @@ bool Decode(const std::vector<std::uint8_t>& bytes, std::vector<Entry>& entries,
     return false;
 }
 
-// Writes the pieces, one after another, at the file's end; false with the last error set
-// when it could not.
-bool WriteAll(HANDLE file, const std::vector<Cache::Piece>& pieces) {
-    for (const Cache::Piece& bytes : pieces) {
-        for (std::size_t at = 0; at < bytes.Size;) {
-            const DWORD piece =
-                static_cast<DWORD>(std::min<std::size_t>(bytes.Size - at, 1u << 20));
-            DWORD done = 0;
-            if (WriteFile(file, bytes.Data + at, piece, &done, nullptr) == FALSE) {
-                return false;
-            }
-            if (done == 0) {
-                SetLastError(ERROR_DISK_FULL);
-                return false;
-            }
-            at += done;
-        }
-    }
-    return true;
-}
-
-// Writes the rest of an open file, flushes it to the disk and closes it; error tells why it
-// could not.
-bool Complete(HANDLE file, const std::vector<Cache::Piece>& pieces, DWORD& error) {
-    bool written = WriteAll(file, pieces) && FlushFileBuffers(file) != FALSE;
-    if (!written) {
-        error = GetLastError();
-    }
-    if (CloseHandle(file) == FALSE && written) {
-        error = GetLastError();
-        written = false;
-    }
-    return written;
-}
-
 // Writes the pieces, one after another, to a new file at temp, flushed to the disk; error
 // tells why it could not.
 bool WriteNew(const HeapWString& temp, const std::vector<Cache::Piece>& pieces, DWORD& error) {
@@ -121,17 +130,29 @@ bool WriteNew(const HeapWString& temp, const std::vector<Cache::Piece>& pieces, 
         error = GetLastError();
         return false;
     }
-    return Complete(file, pieces, error);
-}
-
-// Renames a file written whole over the cache, through to the disk; error tells why not.
-bool Replace(const HeapWString& from, const HeapWString& cache, DWORD& error) {
-    if (MoveFileExW(from.c_str(), cache.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
-        error = GetLastError();
-        return false;
+    bool written = true;
+    for (const Cache::Piece& bytes : pieces) {
+        for (std::size_t at = 0; written && at < bytes.Size;) {
+            const DWORD piece =
+                static_cast<DWORD>(std::min<std::size_t>(bytes.Size - at, 1u << 20));
+            DWORD done = 0;
+            written = WriteFile(file, bytes.Data + at, piece, &done, nullptr) != FALSE;
+            if (written && done == 0) {
+                written = false;
+                SetLastError(ERROR_DISK_FULL);
+            }
+            at += done;
+        }
     }
-    return true;
+    written = written && FlushFileBuffers(file) != FALSE;
+    if (!written) {
+        error = GetLastError();
+    }
+    if (CloseHandle(file) == FALSE && written) {
+        error = GetLastError();
+        written = false;
+    }
+    return written;
 }
 
 std::vector<std::uint8_t> Encode(const std::vector<Entry>& entries) {
@@ -145,63 +166,8 @@ std::vector<std::uint8_t> Encode(const std::vector<Entry>& entries) {
 
 }  // namespace
 
-// A byte of PATH.lock, locked for as long as this lives: the first, shared by the runs that
-// read the cache and held alone by one that replaces it, waited for; or the second, held by
-// the run that writes PATH.run, taken only when free.
-class CacheFile::Lock {
-public:
-    enum class Byte : DWORD { Cache = 0, Stream = 1 };
-
-    Lock(const std::string& path, Byte byte, bool alone) {
-        HeapWString wide;
-        if (!Wide(path + ".lock", wide, m_error)) {
-            return;
-        }
-        m_handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (m_handle == INVALID_HANDLE_VALUE) {
-            m_error = GetLastError();
-            return;
-        }
-        m_overlapped.Offset = static_cast<DWORD>(byte);
-        const DWORD flags = (alone ? LOCKFILE_EXCLUSIVE_LOCK : 0) |
-                            (byte == Byte::Stream ? LOCKFILE_FAIL_IMMEDIATELY : 0);
-        if (LockFileEx(m_handle, flags, 0, 1, 0, &m_overlapped) == FALSE) {
-            m_error = GetLastError();
-            return;
-        }
-        m_locked = true;
-    }
-    ~Lock() {
-        if (m_locked) {
-            UnlockFileEx(m_handle, 0, 1, 0, &m_overlapped);
-        }
-        if (m_handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(m_handle);
-        }
-    }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-    bool Held() const { return m_locked; }
-    DWORD Error() const { return m_error; }
-
-private:
-    HANDLE m_handle = INVALID_HANDLE_VALUE;
-    OVERLAPPED m_overlapped = {};
-    bool m_locked = false;
-    DWORD m_error = ERROR_SUCCESS;
-};
-
-CacheFile::CacheFile(std::string path) : m_path(std::move(path)) {}
-
-CacheFile::~CacheFile() {
-    EndStream(false);
-}
-
 bool CacheFile::Load(std::vector<Entry>& entries, std::string& problem) {
-    const Lock lock(m_path, Lock::Byte::Cache, false);
+    const FileLock lock(m_path, false);
     if (!lock.Held()) {
         problem = Words("cannot lock the cache", lock.Error());
         return false;
@@ -211,98 +177,26 @@ bool CacheFile::Load(std::vector<Entry>& entries, std::string& problem) {
         return false;
     }
     m_usable = Decode(bytes, entries, problem);
-    m_loadedNone = m_usable && entries.empty();
     return m_usable;
-}
-
-void CacheFile::Stream(Cache& cache) {
-    if (!m_loadedNone || m_streamLock != nullptr) {
-        return;
-    }
-    HeapWString run;
-    DWORD error = ERROR_SUCCESS;
-    if (!Wide(m_path + ".run", run, error)) {
-        return;
-    }
-    m_streamLock = std::make_unique<Lock>(m_path, Lock::Byte::Stream, true);
-    if (!m_streamLock->Held()) {
-        m_streamLock.reset();
-        return;
-    }
-    // Ours alone now: what a run that ended without its save left there goes.
-    m_stream = CreateFileW(run.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::uint8_t header[HeaderSize];
-    EncodeHeader(header);
-    if (m_stream == INVALID_HANDLE_VALUE || !WriteAll(m_stream, {{header, HeaderSize}})) {
-        EndStream(false);
-        return;
-    }
-    cache.StreamTo(this);
-}
-
-void CacheFile::Filled(const std::uint8_t* data, std::size_t size) {
-    if (m_stream != INVALID_HANDLE_VALUE && !WriteAll(m_stream, {{data, size}})) {
-        EndStream(false);
-    }
-}
-
-void CacheFile::EndStream(bool removed) {
-    if (m_stream != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_stream);
-        m_stream = INVALID_HANDLE_VALUE;
-        removed = false;
-    }
-    if (m_streamLock != nullptr && !removed) {
-        HeapWString run;
-        DWORD error = ERROR_SUCCESS;
-        if (Wide(m_path + ".run", run, error)) {
-            DeleteFileW(run.c_str());
-        }
-    }
-    m_streamLock.reset();
-}
-
-bool CacheFile::FinishStream(const Cache& cache, std::string& problem) {
-    DWORD error = ERROR_SUCCESS;
-    HeapWString wide;
-    HeapWString run;
-    HANDLE stream = m_stream;
-    m_stream = INVALID_HANDLE_VALUE;
-    const bool replaced = Wide(m_path, wide, error) && Wide(m_path + ".run", run, error) &&
-                          Complete(stream, cache.Kept(cache.Streamed()), error) &&
-                          Replace(run, wide, error);
-    EndStream(replaced);
-    if (!replaced) {
-        problem = Words("cannot write the cache", error);
-    }
-    return replaced;
 }
 
 bool CacheFile::Save(const Cache& cache, std::string& problem) {
     if (!m_usable || !cache.Changed()) {
-        EndStream(false);
         return true;
     }
-    const Lock lock(m_path, Lock::Byte::Cache, true);
+    const FileLock lock(m_path, true);
     if (!lock.Held()) {
-        EndStream(false);
         problem = Words("cannot lock the cache", lock.Error());
         return false;
     }
     std::vector<std::uint8_t> bytes;
     std::vector<Entry> onDisk;
-    if (!ReadAll(m_path, bytes, problem) || !Decode(bytes, onDisk, problem)) {
-        EndStream(false);
+    if (!ReadAll(m_path, bytes, problem)) {
         return false;
     }
-    if (onDisk.empty() && m_stream != INVALID_HANDLE_VALUE && cache.StreamedAllKept()) {
-        // Most of the records are on their way to the disk already: the rest follow them.
-        return FinishStream(cache, problem);
+    if (!Decode(bytes, onDisk, problem)) {
+        return false;
     }
-    // Another run filled the cache meanwhile, the records could not be streamed, or a
-    // record streamed was replaced since: they are all here still, each file's once.
-    EndStream(false);
     std::uint8_t header[HeaderSize];
     std::vector<Cache::Piece> pieces;
     if (onDisk.empty()) {
@@ -323,17 +217,15 @@ bool CacheFile::Save(const Cache& cache, std::string& problem) {
         problem = Words("cannot write the cache", error);
         return false;
     }
-    if (!WriteNew(temp, pieces, error) || !Replace(temp, wide, error)) {
+    if (!WriteNew(temp, pieces, error) ||
+        MoveFileExW(temp.c_str(), wide.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
+        if (error == ERROR_SUCCESS) {
+            error = GetLastError();
+        }
         DeleteFileW(temp.c_str());
         problem = Words("cannot write the cache", error);
         return false;
-    }
-    // A run that ended before its save may have left its records at PATH.run: they go,
-    // unless another run is writing there now.
-    const Lock stream(m_path, Lock::Byte::Stream, true);
-    HeapWString run;
-    if (stream.Held() && Wide(m_path + ".run", run, error)) {
-        DeleteFileW(run.c_str());
     }
     return true;
 }
