@@ -71,6 +71,13 @@ private:
 // each at once); a larger run of them is read on one file after another.
 constexpr std::size_t Together = 8;
 
+// Files no longer than a first block, read whole, are held rather than hashed while their
+// size is compared: a file whose bytes no other holds is never hashed, and files alike are
+// hashed once for all of them. Hashing was most of what such a file cost beside its system
+// calls. A size's files are held up to this many first blocks' bytes together (a MiB);
+// past that, each is hashed as it is read.
+constexpr std::uint64_t HeldBlocks = 64;
+
 // A compared file is only read, unless a cache asks its facts: its type costs no call.
 constexpr auto WhenNeeded = CX::IO::FileInputStream::TypeAsked::WhenNeeded;
 
@@ -99,6 +106,14 @@ public:
           m_long(!files.empty() && table.Size(files.front().File) > firstBlock),
           m_parts(m_long ? files.size() : 0),
           m_observer(observer) {
+        // With known files every record read whole is wanted (the cache is offered it), and
+        // members are matched against known records: nothing is held then.
+        if (!m_long && m_known == nullptr && !files.empty()) {
+            const std::uint64_t size = table.Size(files.front().File);
+            m_slots = static_cast<std::size_t>(std::min<std::uint64_t>(
+                files.size(), std::max<std::uint64_t>(
+                                  2, HeldBlocks * firstBlock / std::max<std::uint64_t>(1, size))));
+        }
         m_members.assign(files.size(), Member{});
         if (m_facts != nullptr) {
             m_facts->assign(files.size(), MemberFacts{});
@@ -107,6 +122,7 @@ public:
 
     void Run() {
         OpenAll();
+        SortHeld();
         ReadOnWhereHeadsMeet();
         KeepShared();
     }
@@ -119,6 +135,14 @@ private:
     void ReadFirst(CX::IO::FileInputStream& stream, std::size_t at);
     // A file no longer than a first block, read whole.
     void ReadShort(CX::IO::FileInputStream& stream, std::size_t at);
+    // Where the next short file is read to: a held place while there is one, or the buffer
+    // whose bytes are hashed at once.
+    std::uint8_t* ShortBuffer(std::uint64_t size);
+    // Hashes the held files' bytes, each into its record: no more are held.
+    void HashHeld();
+    // The held files whose bytes another one holds too are Identified, by one hash of their
+    // bytes; each of the others is Unique, never hashed.
+    void SortHeld();
     void ReadOnWhereHeadsMeet();
     // Opens at again to read on: where its first read stopped, or from its start (anew)
     // when it is not the file it was then. Null when it failed.
@@ -198,7 +222,12 @@ private:
     std::unique_ptr<std::uint8_t[]> m_blocks;  // a block for each file read on together
     std::unique_ptr<std::uint8_t[]> m_tails;   // and its last bytes, held until they are due
     std::unique_ptr<std::uint8_t[]> m_short;   // a short file whole, and a byte more
-    std::string m_path;                        // an open path made from its folder
+    // Short files held: m_slots places of the size's bytes each, and a byte more after the
+    // last, filled in turn; m_held[k] is the member whose bytes are in place k.
+    std::size_t m_slots = 0;
+    std::unique_ptr<std::uint8_t[]> m_heldBytes;
+    std::vector<std::size_t> m_held;
+    std::string m_path;  // an open path made from its folder
 };
 
 void Comparison::OpenAll() {
@@ -320,11 +349,9 @@ void Comparison::ReadShort(CX::IO::FileInputStream& stream, std::size_t at) {
     // file costs one read, not a second one to hear that nothing follows. Anything else
     // (a file shrunk, or grown since the walk) is read on until a read delivers nothing.
     const std::uint64_t size = m_table.Size(m_files[at].File);
-    if (!m_short) {
-        m_short.reset(new std::uint8_t[m_firstBlock + 1]);
-    }
+    std::uint8_t* const into = ShortBuffer(size);
     std::uint32_t got = 0;
-    const Status status = stream.Read(m_short.get(), static_cast<std::uint32_t>(size + 1), &got);
+    const Status status = stream.Read(into, static_cast<std::uint32_t>(size + 1), &got);
     m_whole.Digest.Reset();
     const bool read = status.IsSuccess() || status.Code == StatusCode::EndOfData;
     if (m_observer != nullptr) {
@@ -335,7 +362,13 @@ void Comparison::ReadShort(CX::IO::FileInputStream& stream, std::size_t at) {
         if (m_observer != nullptr) {
             m_observer->Finished();
         }
-        m_whole.Digest.Update(m_short.get(), got);
+        if (into != m_short.get()) {
+            m_held.push_back(at);
+            m_members[at].What = Verdict::Identified;
+            m_members[at].ReadWhole = true;
+            return;
+        }
+        m_whole.Digest.Update(into, got);
         m_whole.Digest.Final(m_outcome.Record);
         Ended(at, true);
         return;
@@ -347,9 +380,72 @@ void Comparison::ReadShort(CX::IO::FileInputStream& stream, std::size_t at) {
         return;
     }
     // The rest from where that read stopped.
-    m_whole.Digest.Update(m_short.get(), got);
+    m_whole.Digest.Update(into, got);
     Ended(at, m_identifier.ReadPart(stream, stream.GetName(), CX::Workers::Identifier::NoLimit,
                                     m_whole, m_outcome));
+}
+
+std::uint8_t* Comparison::ShortBuffer(std::uint64_t size) {
+    if (m_slots != 0 && m_held.size() == m_slots) {
+        HashHeld();
+    }
+    if (m_slots != 0) {
+        if (!m_heldBytes) {
+            m_heldBytes.reset(new std::uint8_t[m_slots * size + 1]);
+        }
+        return m_heldBytes.get() + m_held.size() * size;
+    }
+    if (!m_short) {
+        m_short.reset(new std::uint8_t[m_firstBlock + 1]);
+    }
+    return m_short.get();
+}
+
+void Comparison::HashHeld() {
+    const std::uint64_t size = m_files.empty() ? 0 : m_table.Size(m_files.front().File);
+    for (std::size_t k = 0; k < m_held.size(); ++k) {
+        m_whole.Digest.Reset();
+        m_whole.Digest.Update(m_heldBytes.get() + k * size, static_cast<std::size_t>(size));
+        m_whole.Digest.Final(m_files[m_held[k]].Record);
+    }
+    m_held.clear();
+    m_slots = 0;
+    m_heldBytes.reset();
+}
+
+void Comparison::SortHeld() {
+    if (m_held.empty()) {
+        return;
+    }
+    const std::size_t size = static_cast<std::size_t>(m_table.Size(m_files.front().File));
+    std::vector<std::size_t> places(m_held.size());
+    for (std::size_t k = 0; k < places.size(); ++k) {
+        places[k] = k;
+    }
+    const std::uint8_t* const bytes = m_heldBytes.get();
+    std::sort(places.begin(), places.end(), [bytes, size](std::size_t a, std::size_t b) {
+        return std::memcmp(bytes + a * size, bytes + b * size, size) < 0;
+    });
+    for (std::size_t i = 0; i < places.size();) {
+        const std::uint8_t* const first = bytes + places[i] * size;
+        std::size_t end = i + 1;
+        while (end < places.size() && std::memcmp(bytes + places[end] * size, first, size) == 0) {
+            ++end;
+        }
+        if (end - i == 1) {
+            m_members[m_held[places[i]]].What = Verdict::Unique;
+        } else {
+            CX::Hash::ContentRecord record;
+            m_whole.Digest.Reset();
+            m_whole.Digest.Update(first, size);
+            m_whole.Digest.Final(record);
+            for (std::size_t k = i; k < end; ++k) {
+                Identified(m_held[places[k]], record);
+            }
+        }
+        i = end;
+    }
+    m_held.clear();
 }
 
 void Comparison::ReadOnWhereHeadsMeet() {

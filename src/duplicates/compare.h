@@ -52,7 +52,9 @@ inline constexpr std::uint32_t LastBlock = 0x4000;
 // sets their identities and identifiers there and leaves a member for each. Each is opened in
 // turn and known by the identity of the open handle: a name of a file met before is that
 // file, and nothing of it is read again. No byte is read while only one file is known. The
-// first block of each is read; those whose first blocks another has are read on from
+// first block of each is read (a file no longer than that is read whole, and without known
+// files its bytes are held and set against the others': only files alike are hashed, once
+// for all of them); those whose first blocks another has are read on from
 // where that read stopped, so no byte is read twice: first their last bytes (held, and
 // hashed in their place), then the rest, a few at once, side by side, their
 // bytes compared as they come and hashed once for those still alike, and a file that parts

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -139,6 +140,61 @@ TEST_F(CompareSize, MoreFilesAlikeThanAreReadTogetherAreReadInTurn) {
     Compare();
     EXPECT_EQ(Verdicts(), std::vector<Verdict>(9, Verdict::Identified));
     EXPECT_EQ(m_read.Bytes, 9 * 100u);
+}
+
+TEST_F(CompareSize, ShortFilesAreToldApartByTheirBytes) {
+    // Files no longer than a first block, of contents[i] each: those whose bytes another
+    // has are Identified, with the identifier of their bytes read alone; the rest are
+    // Unique. A size holds the bytes of 64 first blocks' worth of its files at once: 70
+    // files of a first block are more, and pairs straddle that.
+    struct Case {
+        const char* Name;
+        std::uint64_t Size;
+        std::vector<int> Contents;
+    };
+    std::vector<int> straddling;
+    for (int i = 0; i < 70; ++i) {
+        straddling.push_back(i % 40);  // 30 to 39 alone; 0 and 40, ..., 29 and 69 alike
+    }
+    const std::vector<Case> cases{
+        {"few", 10, {1, 1, 2, 1, 3}},
+        {"all alike", 16, {4, 4, 4}},
+        {"none alike", 5, {5, 6, 7, 8}},
+        {"past what is held", Block, straddling},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CX::Duplicates::FileTable table;
+        std::vector<Found> found;
+        std::vector<Verdict> want;
+        for (std::size_t i = 0; i < c.Contents.size(); ++i) {
+            std::string bytes(c.Size, 'a');
+            bytes.back() = static_cast<char>('A' + c.Contents[i]);
+            const std::string path = Write(std::string(c.Name) + std::to_string(i), bytes);
+            ASSERT_TRUE(table.Add(path, path, c.Size));
+            found.emplace_back().File = static_cast<std::uint32_t>(i);
+            const auto count = std::count(c.Contents.begin(), c.Contents.end(), c.Contents[i]);
+            want.push_back(count > 1 ? Verdict::Identified : Verdict::Unique);
+        }
+        std::vector<Member> members;
+        CX::Workers::Identifier identifier;
+        CX::Duplicates::CompareSize(table, found, members, identifier, nullptr, nullptr, nullptr,
+                                    Block);
+        std::vector<Verdict> verdicts;
+        for (const Member& member : members) {
+            verdicts.push_back(member.What);
+        }
+        EXPECT_EQ(verdicts, want);
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            if (want[i] != Verdict::Identified) {
+                continue;
+            }
+            std::string path;
+            CX::Workers::Outcome outcome;
+            identifier.IdentifyPath(table.OpenPath(static_cast<std::uint32_t>(i), path), outcome);
+            EXPECT_EQ(found[i].Record, outcome.Record) << i;
+        }
+    }
 }
 
 // Two sizes compared on two workers at once, over one table: each job waits, once it has

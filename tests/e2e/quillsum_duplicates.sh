@@ -79,12 +79,13 @@ awkward() {
     # Larger than several reads.
     head -c 300000 /dev/urandom >"$r/a/deep/big"
     cp "$r/a/deep/big" "$r/big-copy"
-    # Many files of one length: 700 of 1,000 bytes from 400 contents, 300 pairs among them,
-    # more than a size's job hands on by copying.
+    # Many files of one length: 1,100 of 1,000 bytes from 400 contents, two or three of each,
+    # more than a size's job hands on by copying, and more bytes than it holds at once to set
+    # against each other (a MiB): the files read past that are hashed as they come.
     /usr/bin/python3 -c '
 import os, sys
 blocks = os.urandom(400000)
-for i in range(700):
+for i in range(1100):
     with open(f"{sys.argv[1]}/many/f{i}", "wb") as f:
         f.write(blocks[i % 400 * 1000:][:1000])
 ' "$r"
