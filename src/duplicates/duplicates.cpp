@@ -34,6 +34,13 @@ unsigned Comparers(const CX::Options::Options& options, unsigned jobs) {
 // the workers busy, and a small tree does not pay to make the rest of it.
 constexpr std::size_t WindowPerComparer = 32;
 
+// Folders listed ahead of the walk. A folder of many files (/usr/share/man/man1: 18,000) is
+// listed by one thread, and while it is, the others list the folders after it only as far
+// as this window: with compute mode's 64 they soon wait, and here a quarter of the walk
+// ran on one processor (/usr/share walked in 0.19 s instead of 0.21). The table keeps
+// every file's name anyway, so listings held ahead cost no more than what it will hold.
+constexpr std::size_t ListedAhead = 1024;
+
 class DuplicatesRun final : public CX::Run::RunCore<SizeJob> {
 public:
     DuplicatesRun(const CX::Options::Options& options, unsigned jobs,
@@ -44,8 +51,8 @@ public:
           m_observer(observer),
           m_walker(options.Dereference, true) {
         // The workers have nothing to compare until the walk ends: its folders are listed
-        // on as many threads meanwhile.
-        m_walker.ListAhead(jobs);
+        // on as many threads meanwhile, far ahead (see ListedAhead).
+        m_walker.ListAhead(jobs, ListedAhead);
     }
 
     // A folder is walked; any other operand is taken when it is a regular file.
