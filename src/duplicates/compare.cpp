@@ -200,8 +200,17 @@ private:
     bool Changed(std::size_t at) const {
         return m_parts[at]->Facts.Size != m_table.Size(m_files[at].File);
     }
-    // at's open path, until the next call.
-    const char* Path(std::size_t at) { return m_table.OpenPath(m_files[at].File, m_path); }
+    // at's open path.
+    const char* Path(std::size_t at) {
+        if (m_pathAt.empty()) {
+            std::vector<FileTable::Number> numbers(m_files.size());
+            for (std::size_t k = 0; k < numbers.size(); ++k) {
+                numbers[k] = m_files[k].File;
+            }
+            m_table.OpenPaths(numbers.data(), numbers.size(), m_paths, m_pathAt);
+        }
+        return m_paths.c_str() + m_pathAt[at];
+    }
     const CX::Hash::ContentRecord& Key(std::size_t at) const {
         return m_members[at].What == Verdict::Begun ? m_parts[at]->Head : m_files[at].Record;
     }
@@ -227,7 +236,10 @@ private:
     std::size_t m_slots = 0;
     std::unique_ptr<std::uint8_t[]> m_heldBytes;
     std::vector<std::size_t> m_held;
-    std::string m_path;  // an open path made from its folder
+    // Every member's open path, made at the first that is needed; each begins at its
+    // m_pathAt.
+    std::string m_paths;
+    std::vector<std::size_t> m_pathAt;
 };
 
 void Comparison::OpenAll() {

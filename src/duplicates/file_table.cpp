@@ -86,6 +86,45 @@ const char* FileTable::OpenPath(Number file, std::string& path) const {
     return path.c_str();
 }
 
+// A size's files lie scattered over the table, and a path made from each in turn waited on
+// memory for its entry, then its folder, then their text: a tenth of what the comparing
+// threads spent outside the system. Asked for all of them at once, each step is asked of
+// every file before the next one needs it.
+void FileTable::OpenPaths(const Number* files, std::size_t count, std::string& text,
+                          std::vector<std::size_t>& at) const {
+    for (std::size_t k = 0; k < count; ++k) {
+        __builtin_prefetch(&m_entries[files[k]]);
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        const Entry& entry = m_entries[files[k]];
+        __builtin_prefetch(Text(entry.At));
+        if (entry.Folder != NoFolder) {
+            __builtin_prefetch(&m_folders[entry.Folder]);
+        }
+    }
+    std::size_t length = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const Entry& entry = m_entries[files[k]];
+        if (entry.Folder != NoFolder) {
+            const Folder& folder = m_folders[entry.Folder];
+            __builtin_prefetch(Text(folder.At));
+            length += folder.Length + entry.Length + 1;
+        } else {
+            length += (entry.Length & ~OpenFollows) + 1;
+        }
+    }
+    text.clear();
+    text.reserve(length);
+    at.resize(count);
+    std::string path;
+    for (std::size_t k = 0; k < count; ++k) {
+        at[k] = text.size();
+        const char* open = OpenPath(files[k], path);
+        text.append(open, open == path.c_str() ? path.size() : std::strlen(open));
+        text.push_back('\0');
+    }
+}
+
 std::vector<FileTable::Number> FileTable::SharedSizes() const {
     std::vector<Number> files(m_entries.size());
     for (std::size_t i = 0; i < files.size(); ++i) {

@@ -33,6 +33,10 @@ public:
     std::string Name(Number file) const;
     // The path to open the file by, NUL-terminated: in the store, or made in path.
     const char* OpenPath(Number file, std::string& path) const;
+    // The open paths of count files at once, each NUL-terminated, one after another in
+    // text; at[k] is where that of files[k] begins.
+    void OpenPaths(const Number* files, std::size_t count, std::string& text,
+                   std::vector<std::size_t>& at) const;
 
     // The numbers of the files whose size some other file has too, in runs of one size,
     // the largest size first and each run in walk order. Files of a size no other has

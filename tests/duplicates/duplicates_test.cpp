@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -326,6 +327,17 @@ TEST(FileTable, NamesComeBackWholeWhateverWayTheyAreKept) {
                      (added[n].Open.empty() ? added[n].Name : added[n].Open).c_str());
         EXPECT_EQ(table.Size(n), added[n].Size);
     }
+    // All at once, in any order and with repeats, each as it comes alone.
+    const std::vector<std::uint32_t> some{8, 0, 6, 5, 0, 2, 7, 4};
+    std::string text = "left over";
+    std::vector<std::size_t> at{99};
+    table.OpenPaths(some.data(), some.size(), text, at);
+    ASSERT_EQ(at.size(), some.size());
+    for (std::size_t k = 0; k < some.size(); ++k) {
+        SCOPED_TRACE(added[some[k]].Name);
+        EXPECT_STREQ(text.c_str() + at[k], table.OpenPath(some[k], path));
+    }
+    EXPECT_EQ(text.size(), at.back() + std::strlen(text.c_str() + at.back()) + 1);
     // Sizes 1, 2 and 3 are shared: the largest first, each in walk order.
     EXPECT_EQ(table.SharedSizes(), (std::vector<std::uint32_t>{3, 6, 1, 4, 0, 2, 8}));
 }
