@@ -74,9 +74,12 @@ constexpr std::size_t Together = 8;
 // Files no longer than a first block, read whole, are held rather than hashed while their
 // size is compared: a file whose bytes no other holds is never hashed, and files alike are
 // hashed once for all of them. Hashing was most of what such a file cost beside its system
-// calls. A size's files are held up to this many first blocks' bytes together (a MiB);
-// past that, each is hashed as it is read.
+// calls. A size's files are held in as many bytes as this many first blocks (a MiB), each
+// file's bytes and its number together; past that, each is hashed as it is read.
 constexpr std::uint64_t HeldBlocks = 64;
+
+// The open paths made at once.
+constexpr std::size_t PathBatch = 128;
 
 // A compared file is only read, unless a cache asks its facts: its type costs no call.
 constexpr auto WhenNeeded = CX::IO::FileInputStream::TypeAsked::WhenNeeded;
@@ -110,9 +113,9 @@ public:
         // members are matched against known records: nothing is held then.
         if (!m_long && m_known == nullptr && !files.empty()) {
             const std::uint64_t size = table.Size(files.front().File);
+            const std::uint64_t place = size + sizeof(std::size_t);  // its bytes and its number
             m_slots = static_cast<std::size_t>(std::min<std::uint64_t>(
-                files.size(), std::max<std::uint64_t>(
-                                  2, HeldBlocks * firstBlock / std::max<std::uint64_t>(1, size))));
+                files.size(), std::max<std::uint64_t>(2, HeldBlocks * firstBlock / place)));
         }
         m_members.assign(files.size(), Member{});
         if (m_facts != nullptr) {
@@ -202,14 +205,18 @@ private:
     }
     // at's open path.
     const char* Path(std::size_t at) {
-        if (m_pathAt.empty()) {
-            std::vector<FileTable::Number> numbers(m_files.size());
-            for (std::size_t k = 0; k < numbers.size(); ++k) {
-                numbers[k] = m_files[k].File;
+        if (at < m_pathsFrom || at >= m_pathsFrom + m_pathAt.size()) {
+            // The paths of the members from at on, a batch of them: members are opened in
+            // turn, and a batch's paths are made at once (OpenPaths), in little memory
+            // however many files a size has.
+            m_pathsFrom = at;
+            m_numbers.clear();
+            for (std::size_t k = at; k < m_files.size() && k - at < PathBatch; ++k) {
+                m_numbers.push_back(m_files[k].File);
             }
-            m_table.OpenPaths(numbers.data(), numbers.size(), m_paths, m_pathAt);
+            m_table.OpenPaths(m_numbers.data(), m_numbers.size(), m_paths, m_pathAt);
         }
-        return m_paths.c_str() + m_pathAt[at];
+        return m_paths.c_str() + m_pathAt[at - m_pathsFrom];
     }
     const CX::Hash::ContentRecord& Key(std::size_t at) const {
         return m_members[at].What == Verdict::Begun ? m_parts[at]->Head : m_files[at].Record;
@@ -236,8 +243,10 @@ private:
     std::size_t m_slots = 0;
     std::unique_ptr<std::uint8_t[]> m_heldBytes;
     std::vector<std::size_t> m_held;
-    // Every member's open path, made at the first that is needed; each begins at its
-    // m_pathAt.
+    // The open paths of the members from m_pathsFrom on, as many as m_pathAt holds: each
+    // begins at its m_pathAt.
+    std::size_t m_pathsFrom = 0;
+    std::vector<FileTable::Number> m_numbers;
     std::string m_paths;
     std::vector<std::size_t> m_pathAt;
 };
