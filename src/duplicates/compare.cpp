@@ -73,9 +73,10 @@ constexpr std::size_t Together = 8;
 
 // Files no longer than a first block, read whole, are held rather than hashed while their
 // size is compared: a file whose bytes no other holds is never hashed, and files alike are
-// hashed once for all of them. Hashing was most of what such a file cost beside its system
-// calls. A size's files are held in as many bytes as this many first blocks (a MiB), each
-// file's bytes and its number together; past that, each is hashed as it is read.
+// hashed once for all of them: over /usr/share, hashing every one of them took a twentieth
+// of the run's processor time, for files most of which no other matches. A size's files
+// are held in as many bytes as this many first blocks (a MiB), each file's bytes and its
+// number together; past that, each is hashed as it is read.
 constexpr std::uint64_t HeldBlocks = 64;
 
 // The open paths made at once.
