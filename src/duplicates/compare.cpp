@@ -113,8 +113,8 @@ public:
         // With known files every record read whole is wanted (the cache is offered it), and
         // members are matched against known records: nothing is held then.
         if (!m_long && m_known == nullptr && !files.empty()) {
-            const std::uint64_t size = table.Size(files.front().File);
-            const std::uint64_t place = size + sizeof(std::size_t);  // its bytes and its number
+            m_heldSize = static_cast<std::size_t>(table.Size(files.front().File));
+            const std::uint64_t place = m_heldSize + sizeof(std::size_t);  // bytes and number
             m_slots = static_cast<std::size_t>(std::min<std::uint64_t>(
                 files.size(), std::max<std::uint64_t>(2, HeldBlocks * firstBlock / place)));
         }
@@ -141,7 +141,10 @@ private:
     void ReadShort(CX::IO::FileInputStream& stream, std::size_t at);
     // Where the next short file is read to: a held place while there is one, or the buffer
     // whose bytes are hashed at once.
-    std::uint8_t* ShortBuffer(std::uint64_t size);
+    std::uint8_t* ShortBuffer();
+    // The bytes held in place k, and the record of such bytes.
+    const std::uint8_t* Held(std::size_t k) const { return m_heldBytes.get() + k * m_heldSize; }
+    void HeldRecord(const std::uint8_t* bytes, CX::Hash::ContentRecord& record);
     // Hashes the held files' bytes, each into its record: no more are held.
     void HashHeld();
     // The held files whose bytes another one holds too are Identified, by one hash of their
@@ -242,6 +245,7 @@ private:
     // Short files held: m_slots places of the size's bytes each, and a byte more after the
     // last, filled in turn; m_held[k] is the member whose bytes are in place k.
     std::size_t m_slots = 0;
+    std::size_t m_heldSize = 0;  // the size's length
     std::unique_ptr<std::uint8_t[]> m_heldBytes;
     std::vector<std::size_t> m_held;
     // The open paths of the members from m_pathsFrom on, as many as m_pathAt holds: each
@@ -371,7 +375,7 @@ void Comparison::ReadShort(CX::IO::FileInputStream& stream, std::size_t at) {
     // file costs one read, not a second one to hear that nothing follows. Anything else
     // (a file shrunk, or grown since the walk) is read on until a read delivers nothing.
     const std::uint64_t size = m_table.Size(m_files[at].File);
-    std::uint8_t* const into = ShortBuffer(size);
+    std::uint8_t* const into = ShortBuffer();
     std::uint32_t got = 0;
     const Status status = stream.Read(into, static_cast<std::uint32_t>(size + 1), &got);
     m_whole.Digest.Reset();
@@ -407,15 +411,15 @@ void Comparison::ReadShort(CX::IO::FileInputStream& stream, std::size_t at) {
                                     m_whole, m_outcome));
 }
 
-std::uint8_t* Comparison::ShortBuffer(std::uint64_t size) {
+std::uint8_t* Comparison::ShortBuffer() {
     if (m_slots != 0 && m_held.size() == m_slots) {
         HashHeld();
     }
     if (m_slots != 0) {
         if (!m_heldBytes) {
-            m_heldBytes.reset(new std::uint8_t[m_slots * size + 1]);
+            m_heldBytes.reset(new std::uint8_t[m_slots * m_heldSize + 1]);
         }
-        return m_heldBytes.get() + m_held.size() * size;
+        return m_heldBytes.get() + m_held.size() * m_heldSize;
     }
     if (!m_short) {
         m_short.reset(new std::uint8_t[m_firstBlock + 1]);
@@ -423,12 +427,15 @@ std::uint8_t* Comparison::ShortBuffer(std::uint64_t size) {
     return m_short.get();
 }
 
+void Comparison::HeldRecord(const std::uint8_t* bytes, CX::Hash::ContentRecord& record) {
+    m_whole.Digest.Reset();
+    m_whole.Digest.Update(bytes, m_heldSize);
+    m_whole.Digest.Final(record);
+}
+
 void Comparison::HashHeld() {
-    const std::uint64_t size = m_files.empty() ? 0 : m_table.Size(m_files.front().File);
     for (std::size_t k = 0; k < m_held.size(); ++k) {
-        m_whole.Digest.Reset();
-        m_whole.Digest.Update(m_heldBytes.get() + k * size, static_cast<std::size_t>(size));
-        m_whole.Digest.Final(m_files[m_held[k]].Record);
+        HeldRecord(Held(k), m_files[m_held[k]].Record);
     }
     m_held.clear();
     m_slots = 0;
@@ -439,28 +446,24 @@ void Comparison::SortHeld() {
     if (m_held.empty()) {
         return;
     }
-    const std::size_t size = static_cast<std::size_t>(m_table.Size(m_files.front().File));
     std::vector<std::size_t> places(m_held.size());
     for (std::size_t k = 0; k < places.size(); ++k) {
         places[k] = k;
     }
-    const std::uint8_t* const bytes = m_heldBytes.get();
-    std::sort(places.begin(), places.end(), [bytes, size](std::size_t a, std::size_t b) {
-        return std::memcmp(bytes + a * size, bytes + b * size, size) < 0;
+    std::sort(places.begin(), places.end(), [this](std::size_t a, std::size_t b) {
+        return std::memcmp(Held(a), Held(b), m_heldSize) < 0;
     });
     for (std::size_t i = 0; i < places.size();) {
-        const std::uint8_t* const first = bytes + places[i] * size;
+        const std::uint8_t* const first = Held(places[i]);
         std::size_t end = i + 1;
-        while (end < places.size() && std::memcmp(bytes + places[end] * size, first, size) == 0) {
+        while (end < places.size() && std::memcmp(Held(places[end]), first, m_heldSize) == 0) {
             ++end;
         }
         if (end - i == 1) {
             m_members[m_held[places[i]]].What = Verdict::Unique;
         } else {
             CX::Hash::ContentRecord record;
-            m_whole.Digest.Reset();
-            m_whole.Digest.Update(first, size);
-            m_whole.Digest.Final(record);
+            HeldRecord(first, record);
             for (std::size_t k = i; k < end; ++k) {
                 Identified(m_held[places[k]], record);
             }
