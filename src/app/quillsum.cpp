@@ -30,18 +30,27 @@ using CX::Run::ExitTrouble;
 // One place in compute mode's window: a file or standard input to identify.
 struct ComputeJob : CX::Run::JobBase {
     bool StandardInput = false;
-    std::string OpenPath;                             // as opened, when it differs from Name
-    const CX::Workers::IKnownFiles* Known = nullptr;  // the cache, with --cache
-    bool HasListed = false;                           // Listed holds its folder's word
+    std::string OpenPath;                     // as opened, when it differs from Name
+    const CX::Cache::Cache* Cache = nullptr;  // with --cache
+    bool HasListed = false;                   // Listed holds its folder's word
     CX::IO::FileFacts Listed;
+    // The cache's record of the file as read, made here on the worker: the delivering
+    // thread, which every file passes through, then only keeps it.
+    bool HasEncoded = false;
+    std::uint8_t Encoded[CX::Cache::RecordSize];
 
     // On a worker thread.
     void Run(CX::Workers::Identifier& identifier) {
+        HasEncoded = false;
         if (StandardInput) {
             identifier.IdentifyStandardInput(Result);
-        } else {
-            identifier.IdentifyPath(OpenPath.empty() ? Name.c_str() : OpenPath.c_str(), Result,
-                                    nullptr, Known, HasListed ? &Listed : nullptr);
+            return;
+        }
+        identifier.IdentifyPath(OpenPath.empty() ? Name.c_str() : OpenPath.c_str(), Result, nullptr,
+                                Cache, HasListed ? &Listed : nullptr);
+        if (Cache != nullptr && Result.What == CX::Workers::Failure::None && Result.HasFacts &&
+            !Result.WasKnown) {
+            HasEncoded = Cache->Encode(Result.Facts, Result.Record, Result.OpenedAfter, Encoded);
         }
     }
 };
@@ -120,6 +129,7 @@ public:
         job.Result.HasFacts = true;
         job.Result.WasKnown = true;
         job.Result.Facts = *pFacts;
+        job.HasEncoded = false;
         SubmitAnswered();
         // The progress line counts it as done, as a worker counts a file its handle answered
         // for (the observer takes calls from any thread).
@@ -134,7 +144,7 @@ private:
         ComputeJob& job = Next();
         job.What = CX::Run::JobBase::Kind::Work;
         job.StandardInput = standardInput;
-        job.Known = m_cache;
+        job.Cache = m_cache;
         job.HasListed = pListed != nullptr;
         if (pListed != nullptr) {
             job.Listed = *pListed;
@@ -155,18 +165,19 @@ private:
             m_trouble = true;
         } else {
             m_out.Identifier(job.Result.Record, job.Name);
-            Remember(job.Result);
+            Remember(job);
         }
     }
     // What the cache learns from an identified file, here on the one delivering thread.
-    void Remember(const CX::Workers::Outcome& result) {
+    void Remember(const ComputeJob& job) {
+        const CX::Workers::Outcome& result = job.Result;
         if (m_cache == nullptr || !result.HasFacts) {
             return;
         }
         if (result.WasKnown) {
             m_cache->Seen(result.Facts);
-        } else {
-            m_cache->Offer(result.Facts, result.Record, result.OpenedAfter);
+        } else if (job.HasEncoded) {
+            m_cache->OfferEncoded(job.Encoded);
         }
     }
     // An error whose words are made already.

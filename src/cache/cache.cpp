@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <limits>
 #include <tuple>
 
@@ -61,30 +62,47 @@ std::uint64_t IdentityHash::operator()(const CX::IO::FileIdentity& identity) con
     return h;
 }
 
-// In a table of record numbers plus one (0: a free slot) over a power of two of slots, at
-// most half of them taken, probed in turn from the identity's hash: the slot holding the
-// record identityOf tells is the file's, or the free slot where it would go.
+// In a table over a power of two of slots, at most half of them taken, probed in turn from
+// the identity's hash: the slot holding the record identityOf tells is the file's, or the
+// free slot where it would go. A slot's tag (the hash's high half) settles almost every
+// probe without the record itself, which lies elsewhere in memory: a first run inserts
+// every file, and a look at a record for each probe cost it more than the rest of the
+// table's work.
 template <class IdentityOf>
-std::size_t SlotOf(const std::vector<std::uint32_t>& slots, const CX::IO::FileIdentity& identity,
+std::size_t SlotOf(const std::vector<Slot>& slots, const CX::IO::FileIdentity& identity,
                    IdentityOf identityOf) {
+    const std::uint64_t hash = IdentityHash()(identity);
+    const std::uint32_t tag = static_cast<std::uint32_t>(hash >> 32);
     const std::size_t mask = slots.size() - 1;
-    for (std::size_t at = IdentityHash()(identity) & mask;; at = (at + 1) & mask) {
-        if (slots[at] == 0 || identityOf(slots[at]) == identity) {
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+        const Slot& slot = slots[at];
+        if (slot.Number == 0 || (slot.Tag == tag && identityOf(slot.Number) == identity)) {
             return at;
         }
     }
 }
 
+// Slots for a table of this many records: a power of two, at least twice as many.
+std::size_t TableSize(std::size_t records) {
+    std::size_t slots = 16;
+    while (slots < 2 * records) {
+        slots *= 2;
+    }
+    return slots;
+}
+
+void Place(Slot& slot, const CX::IO::FileIdentity& identity, std::size_t number) {
+    slot.Number = static_cast<std::uint32_t>(number);
+    slot.Tag = static_cast<std::uint32_t>(IdentityHash()(identity) >> 32);
+}
+
 void Cache::Start(std::vector<Entry> entries) {
     m_loaded = std::move(entries);
     m_indexed = 0;
-    std::size_t slots = 16;
-    while (slots < 2 * m_loaded.size()) {
-        slots *= 2;
-    }
-    m_slots.assign(slots, 0);
+    m_slots.assign(TableSize(m_loaded.size()), Slot{});
     const auto loaded = [this](std::uint32_t number) { return m_loaded[number - 1].Identity; };
-    const std::int64_t now = m_clock.Now();
+    m_runMoment = m_clock.Now();
+    const std::int64_t now = m_runMoment;
     // A slot holds a record's number plus one in 32 bits: past that many records, the rest
     // are not looked up (their files are read) and kept as they are.
     const std::size_t indexable = std::min<std::size_t>(m_loaded.size(), 0xFFFFFFFEu);
@@ -96,12 +114,12 @@ void Cache::Start(std::vector<Entry> entries) {
             continue;
         }
         m_dropsDue = m_dropsDue || entry.LastSeen < now - KeepUnseen;
-        std::uint32_t& slot = m_slots[SlotOf(m_slots, entry.Identity, loaded)];
-        if (slot == 0) {
-            slot = static_cast<std::uint32_t>(i + 1);
+        Slot& slot = m_slots[SlotOf(m_slots, entry.Identity, loaded)];
+        if (slot.Number == 0) {
             ++m_indexed;
-        } else if (m_loaded[slot - 1].ReadFrom < entry.ReadFrom) {
-            slot = static_cast<std::uint32_t>(i + 1);
+            Place(slot, entry.Identity, i + 1);
+        } else if (m_loaded[slot.Number - 1].ReadFrom < entry.ReadFrom) {
+            slot.Number = static_cast<std::uint32_t>(i + 1);
         }
     }
 }
@@ -110,9 +128,9 @@ std::size_t Cache::Find(const CX::IO::FileIdentity& identity) const {
     if (m_indexed == 0) {
         return NotFound;
     }
-    const std::uint32_t slot = m_slots[SlotOf(
+    const Slot slot = m_slots[SlotOf(
         m_slots, identity, [this](std::uint32_t number) { return m_loaded[number - 1].Identity; })];
-    return slot == 0 ? NotFound : slot - 1;
+    return slot.Number == 0 ? NotFound : slot.Number - 1;
 }
 
 std::optional<CX::Hash::ContentRecord> Cache::Lookup(const CX::IO::FileFacts& facts) const {
@@ -131,11 +149,11 @@ bool Cache::Known(const CX::IO::FileFacts& facts, CX::Hash::ContentRecord& recor
     return found.has_value();
 }
 
-void Cache::Offer(const CX::IO::FileFacts& facts, const CX::Hash::ContentRecord& record,
-                  std::int64_t readFrom) {
+bool Cache::Encode(const CX::IO::FileFacts& facts, const CX::Hash::ContentRecord& record,
+                   std::int64_t readFrom, std::uint8_t* out) const {
     // A file that grew or shrank while it was read has no one length to record.
     if (record.Length() != facts.Size || !SafeToKeep(facts, readFrom)) {
-        return;
+        return false;
     }
     Entry entry;
     entry.Identity = facts.Identity;
@@ -143,64 +161,66 @@ void Cache::Offer(const CX::IO::FileFacts& facts, const CX::Hash::ContentRecord&
     entry.LastWrite = facts.LastWrite;
     entry.Change = facts.Change;
     entry.ReadFrom = readFrom;
-    entry.LastSeen = m_clock.Now();
+    entry.LastSeen = m_runMoment;
     entry.Record = record;
-    Add(entry);
+    EncodeEntry(entry, out);
+    return true;
 }
 
-void Cache::Add(const Entry& entry) {
+void Cache::Offer(const CX::IO::FileFacts& facts, const CX::Hash::ContentRecord& record,
+                  std::int64_t readFrom) {
+    std::uint8_t encoded[RecordSize];
+    if (Encode(facts, record, readFrom, encoded)) {
+        OfferEncoded(encoded);
+    }
+}
+
+void Cache::OfferEncoded(const std::uint8_t* encoded) {
     const std::size_t at = m_freshCount % BlockRecords;
     if (at == 0) {
-        // Left as new does (no zeroes written first): every byte is encoded before it counts.
+        // Left as new does (no zeroes written first): every byte is copied before it counts.
         m_blocks.emplace_back(new std::uint8_t[BlockRecords * RecordSize]);
     }
-    EncodeEntry(entry, m_blocks.back().get() + at * RecordSize);
+    std::memcpy(m_blocks.back().get() + at * RecordSize, encoded, RecordSize);
     ++m_freshCount;
-    m_superseded.push_back(0);
-    Track(m_freshCount - 1);
-}
-
-void Cache::Track(std::size_t i) {
-    const auto fresh = [this](std::uint32_t number) { return IdentityOf(FreshAt(number - 1)); };
-    if (2 * m_freshCount > m_freshSlots.size()) {
-        // Each file read so far holds one slot: they move to a table twice the size.
-        std::vector<std::uint32_t> old(std::max<std::size_t>(16, 2 * m_freshSlots.size()), 0);
-        old.swap(m_freshSlots);
-        for (const std::uint32_t number : old) {
-            if (number != 0) {
-                m_freshSlots[SlotOf(m_freshSlots, fresh(number), fresh)] = number;
-            }
-        }
-    }
-    std::uint32_t& slot = m_freshSlots[SlotOf(m_freshSlots, IdentityOf(FreshAt(i)), fresh)];
-    if (slot == 0) {
-        slot = static_cast<std::uint32_t>(i + 1);
-        return;
-    }
-    // As Merged chooses: the later reading; of two begun at one moment with one identifier,
-    // the later seen; else the first.
-    const Entry held = DecodeOwn(FreshAt(slot - 1));
-    const Entry next = DecodeOwn(FreshAt(i));
-    if (held.ReadFrom < next.ReadFrom ||
-        (held.ReadFrom == next.ReadFrom && held.Record == next.Record &&
-         held.LastSeen < next.LastSeen)) {
-        m_superseded[slot - 1] = 1;
-        slot = static_cast<std::uint32_t>(i + 1);
-    } else {
-        m_superseded[i] = 1;
-    }
 }
 
 std::vector<Cache::Piece> Cache::Kept() const {
+    // Of two readings of one file (two names of it), the one Merged keeps: the later; of
+    // two begun at one moment with one identifier, the later seen; else the first. Told
+    // here, at the save, from a table the records pass through in the order they came,
+    // rather than as each came: then the table, evicted from the processor's caches by
+    // the reading between two deliveries, cost the delivering thread a miss per file.
+    std::vector<char> superseded(m_freshCount, 0);
+    std::vector<Slot> slots(TableSize(m_freshCount), Slot{});
+    const auto fresh = [this](std::uint32_t number) { return IdentityOf(FreshAt(number - 1)); };
+    for (std::size_t i = 0; i < m_freshCount; ++i) {
+        const CX::IO::FileIdentity identity = IdentityOf(FreshAt(i));
+        Slot& slot = slots[SlotOf(slots, identity, fresh)];
+        if (slot.Number == 0) {
+            Place(slot, identity, i + 1);
+            continue;
+        }
+        const Entry held = DecodeOwn(FreshAt(slot.Number - 1));
+        const Entry next = DecodeOwn(FreshAt(i));
+        if (held.ReadFrom < next.ReadFrom ||
+            (held.ReadFrom == next.ReadFrom && held.Record == next.Record &&
+             held.LastSeen < next.LastSeen)) {
+            superseded[slot.Number - 1] = 1;
+            slot.Number = static_cast<std::uint32_t>(i + 1);
+        } else {
+            superseded[i] = 1;
+        }
+    }
     std::vector<Piece> pieces;
     for (std::size_t i = 0; i < m_freshCount;) {
-        if (m_superseded[i] != 0) {
+        if (superseded[i] != 0) {
             ++i;
             continue;
         }
         // A run of kept records within one block.
         std::size_t end = i + 1;
-        while (end < m_freshCount && m_superseded[end] == 0 && end % BlockRecords != 0) {
+        while (end < m_freshCount && superseded[end] == 0 && end % BlockRecords != 0) {
             ++end;
         }
         pieces.push_back(Piece{FreshAt(i), (end - i) * RecordSize});
@@ -214,11 +234,12 @@ void Cache::Seen(const CX::IO::FileFacts& facts) {
     if (at == NotFound) {
         return;
     }
-    const std::int64_t now = m_clock.Now();
-    if (m_loaded[at].LastSeen < now - SeenRenewal) {
+    if (m_loaded[at].LastSeen < m_runMoment - SeenRenewal) {
         Entry renewed = m_loaded[at];
-        renewed.LastSeen = now;
-        Add(renewed);
+        renewed.LastSeen = m_runMoment;
+        std::uint8_t encoded[RecordSize];
+        EncodeEntry(renewed, encoded);
+        OfferEncoded(encoded);
     }
 }
 

@@ -54,14 +54,23 @@ struct IdentityHash {
     std::uint64_t operator()(const CX::IO::FileIdentity& identity) const;
 };
 
+// A place in a table of records by identity: the record's number plus one (0: free), and
+// the high half of its identity's hash.
+struct Slot {
+    std::uint32_t Number = 0;
+    std::uint32_t Tag = 0;
+};
+
 // The records of one run: those the file held when it started, looked up by any number of
 // threads at once, and what the run learned since, kept apart by the one thread that
 // delivers results (Offer, Seen), so that a lookup never meets a write.
 class Cache final : public CX::Workers::IKnownFiles {
 public:
-    explicit Cache(const IClock& clock = SystemClock()) : m_clock(clock) {}
+    explicit Cache(const IClock& clock = SystemClock())
+        : m_clock(clock), m_runMoment(clock.Now()) {}
 
-    // The records the file held as the run starts.
+    // The records the file held as the run starts; the run's records count its files as
+    // found at this moment.
     void Start(std::vector<Entry> entries);
 
     // Whether the file held no record the run may use: then no file is known.
@@ -70,8 +79,15 @@ public:
     // The identifier of the file these facts describe, when a record may stand for it.
     std::optional<CX::Hash::ContentRecord> Lookup(const CX::IO::FileFacts& facts) const;
 
-    // On the delivering thread: a file read whole from the moment readFrom on, and a file
-    // whose identifier Lookup gave.
+    // On any thread: the record of a file read whole from the moment readFrom on, as the
+    // file holds it (RecordSize bytes at out, its checksum made), so that the workers make
+    // it and the delivering thread only keeps it. False, and nothing made, when no record of
+    // that reading is to be kept: it grew or shrank while read, or changed too lately.
+    bool Encode(const CX::IO::FileFacts& facts, const CX::Hash::ContentRecord& record,
+                std::int64_t readFrom, std::uint8_t* out) const;
+    // On the delivering thread: a record Encode made; a file read whole, made here; and a
+    // file whose identifier Lookup gave.
+    void OfferEncoded(const std::uint8_t* encoded);
     void Offer(const CX::IO::FileFacts& facts, const CX::Hash::ContentRecord& record,
                std::int64_t readFrom);
     void Seen(const CX::IO::FileFacts& facts);
@@ -83,11 +99,10 @@ public:
     std::vector<Entry> Merged(const std::vector<Entry>& onDisk) const;
 
     // What this run learned, as a file holds it: each record encoded, its checksum made,
-    // as it came (on the delivering thread, while the workers read on), in blocks. The
-    // pieces of them a merge with no other record keeps, in the order they came: of two
-    // readings of one file (two names of it), the later, as Merged keeps it. A file that
-    // holds nothing else is written from them as they stand: a first run's save then
-    // sorts, copies and checksums nothing.
+    // as it came, in blocks. The pieces of them a merge with no other record keeps, in the
+    // order they came: of two readings of one file (two names of it), the later, as Merged
+    // keeps it. A file that holds nothing else is written from them as they stand: a first
+    // run's save then sorts, copies and checksums nothing.
     struct Piece {
         const std::uint8_t* Data;
         std::size_t Size;
@@ -105,29 +120,19 @@ private:
     const IClock& m_clock;
     std::vector<Entry> m_loaded;
     // The loaded records by identity: open addressing over a power of two of slots, at most
-    // half of them taken, each a record's number plus one (0: free), probed in turn. One
-    // look in a flat table where a node map takes a bucket and a node: a warm run over a
-    // large tree looks up every file.
-    std::vector<std::uint32_t> m_slots;
+    // half of them taken, probed in turn. One look in a flat table where a node map takes a
+    // bucket and a node: a warm run over a large tree looks up every file.
+    std::vector<Slot> m_slots;
     std::size_t m_indexed = 0;
-    // Encodes a record of what the run learned into the blocks.
-    void Add(const Entry& entry);
     // The encoded bytes of the run's i-th record.
     const std::uint8_t* FreshAt(std::size_t i) const {
         return m_blocks[i / BlockRecords].get() + (i % BlockRecords) * RecordSize;
     }
-    // Notes the run's i-th record among the others by its file: of two readings of one file,
-    // a merge leaves out the earlier (m_superseded). Done as each record comes, on the
-    // delivering thread while the workers read on, rather than all at the save, after the
-    // run's last line.
-    void Track(std::size_t i);
     static constexpr std::size_t BlockRecords = 4096;
     std::vector<std::unique_ptr<std::uint8_t[]>> m_blocks;
     std::size_t m_freshCount = 0;
-    // The run's records by identity (open addressing, each slot the number plus one of the
-    // file's latest reading; 0 is free), and per record whether a later reading replaces it.
-    std::vector<std::uint32_t> m_freshSlots;
-    std::vector<char> m_superseded;
+    // The moment a record of this run says the file was last found: the run's start.
+    std::int64_t m_runMoment;
     bool m_dropsDue = false;
 };
 

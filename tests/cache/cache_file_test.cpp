@@ -174,10 +174,16 @@ TEST_F(CacheFileTest, AFirstRunWritesEveryRecordWholeAndEachFileOnce) {
         CX::Cache::Cache cache(m_clock);
         for (std::uint64_t i = 0; i < Files; ++i) {
             cache.Offer(facts(i), record(i, 1), now - (i == 8191 ? 9 : 10));
+            if (twice && i == 200) {
+                // Before the run's table of records grows six times.
+                cache.Offer(facts(100), record(100, 2), now - 8);   // later
+                cache.Offer(facts(101), record(101, 3), now - 11);  // earlier
+            }
         }
         if (twice) {
-            cache.Offer(facts(8191), record(8191, 2), now - 8);   // later
-            cache.Offer(facts(8192), record(8192, 3), now - 11);  // earlier
+            cache.Offer(facts(8191), record(8191, 2), now - 8);
+            cache.Offer(facts(8192), record(8192, 3), now - 11);
+            cache.Offer(facts(100), record(100, 4), now - 7);
         }
         ASSERT_TRUE(file.Save(cache, problem)) << problem;
         EXPECT_EQ(std::filesystem::file_size(path),
@@ -187,6 +193,8 @@ TEST_F(CacheFileTest, AFirstRunWritesEveryRecordWholeAndEachFileOnce) {
         EXPECT_EQ(byIdentity(entries), byIdentity(cache.Merged({})));
         EXPECT_EQ(byIdentity(entries)[8191].Record, record(8191, twice ? 2 : 1));
         EXPECT_EQ(byIdentity(entries)[8192].Record, record(8192, 1));
+        EXPECT_EQ(byIdentity(entries)[100].Record, record(100, twice ? 4 : 1));
+        EXPECT_EQ(byIdentity(entries)[101].Record, record(101, 1));
     }
 }
 

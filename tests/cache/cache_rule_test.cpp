@@ -195,7 +195,7 @@ TEST(CacheRule, EachOfManyFilesIsFoundAsItsLatestReadingAndNoOtherIs) {
     EXPECT_FALSE(cache.Empty());
 }
 
-TEST(CacheRule, LookupsOnManyThreadsMeetTheDeliveringThreadsOffers) {
+TEST(CacheRule, LookupsAndRecordsMadeOnManyThreadsMeetTheDeliveringThreadsOffers) {
     TestClock clock;
     clock.At = Written + 10 * Second;
     std::vector<Entry> entries;
@@ -215,7 +215,13 @@ TEST(CacheRule, LookupsOnManyThreadsMeetTheDeliveringThreadsOffers) {
             ++started;
             do {
                 for (std::uint64_t i = 0; i < 64; ++i) {
-                    if (cache.Lookup(Facts(i)) != RecordOf(Facts(i), 1)) {
+                    // A worker makes the record of a file it read, as the offers land.
+                    std::uint8_t encoded[CX::Cache::RecordSize];
+                    Entry made;
+                    if (cache.Lookup(Facts(i)) != RecordOf(Facts(i), 1) ||
+                        !cache.Encode(Facts(i), RecordOf(Facts(i), 3), clock.At, encoded) ||
+                        !CX::Cache::DecodeEntry(encoded, made) ||
+                        made.Record != RecordOf(Facts(i), 3)) {
                         ++misses;
                     }
                 }
