@@ -99,6 +99,33 @@ TEST(MultiByteToWideChar, Refusals) {
         EXPECT_EQ(GetLastError(), c.Error);
     }
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, szText, 6, out, 5), 5);  // exactly enough
+    // ASCII alone, past a word of eight bytes: refused one unit short with nothing written,
+    // then converted whole.
+    const std::string ascii = "plain/ascii/path";
+    const int cb = static_cast<int>(ascii.size());
+    std::vector<WCHAR> wide(ascii.size(), 0xBEEF);
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, ascii.data(), cb, wide.data(), cb - 1), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(wide, std::vector<WCHAR>(ascii.size(), 0xBEEF));
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, ascii.data(), cb, nullptr, 0), cb);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, ascii.data(), cb, wide.data(), cb), cb);
+    EXPECT_EQ(wide, std::vector<WCHAR>(ascii.begin(), ascii.end()));
+}
+
+// One byte above ASCII (alone, so U+FFFD) at each place of the first three words of eight.
+TEST(MultiByteToWideChar, NonAsciiAnywhereInAWord) {
+    for (std::size_t at = 0; at < 24; ++at) {
+        SCOPED_TRACE(at);
+        const std::string input = std::string(at, 'a') + "\xE9" + std::string(9, 'b');
+        std::vector<WCHAR> expected(at, u'a');
+        expected.push_back(0xFFFD);
+        expected.insert(expected.end(), 9, u'b');
+        std::vector<WCHAR> out;
+        EXPECT_EQ(Convert(input, static_cast<int>(input.size()), &out),
+                  static_cast<int>(expected.size()));
+        EXPECT_EQ(out, expected);
+    }
 }
 
 }  // namespace

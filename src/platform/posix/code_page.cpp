@@ -1,6 +1,7 @@
 // Code-page conversion: UTF-8 to UTF-16 as Windows does it, and the reverse for paths.
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/posix/stand_in.h"
@@ -124,6 +125,30 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int 
         return Fail(ERROR_INVALID_PARAMETER);
     }
 
+    // A text of ASCII alone (most paths) is its bytes widened, one unit each: counted and
+    // written without decoding.
+    std::size_t ascii = 0;
+    for (std::uint64_t eight = 0; ascii + 8 <= n; ascii += 8) {
+        std::memcpy(&eight, p + ascii, 8);
+        if ((eight & 0x8080808080808080u) != 0) {
+            break;
+        }
+    }
+    while (ascii < n && p[ascii] < 0x80) {
+        ++ascii;
+    }
+    if (ascii == n) {
+        if (cchWideChar == 0) {
+            return static_cast<int>(n);
+        }
+        if (n > static_cast<std::size_t>(cchWideChar)) {
+            return Fail(ERROR_INSUFFICIENT_BUFFER);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            lpWideCharStr[i] = p[i];
+        }
+        return static_cast<int>(n);
+    }
     // Each byte gives at most one unit (a 4-byte sequence gives two), so the count fits.
     std::size_t need = 0;
     DecodeUtf8(p, n, [&need](char16_t) { ++need; });
