@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace CX::Duplicates {
 
@@ -126,27 +127,31 @@ void FileTable::OpenPaths(const Number* files, std::size_t count, std::string& t
 }
 
 std::vector<FileTable::Number> FileTable::SharedSizes() const {
-    std::vector<Number> files(m_entries.size());
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        files[i] = static_cast<Number>(i);
+    // Sorted with each size beside its number, read from the table once in order: a sort
+    // that looked each size up in the table at every comparison waited on memory, after
+    // the walk and before any file could be read.
+    std::vector<std::pair<std::uint64_t, Number>> bySize;
+    bySize.reserve(m_entries.size());
+    Number number = 0;
+    for (const Entry& entry : m_entries) {
+        bySize.emplace_back(entry.Size, number++);
     }
-    std::stable_sort(files.begin(), files.end(),
-                     [this](Number a, Number b) { return m_entries[a].Size > m_entries[b].Size; });
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < files.size();) {
+    std::sort(bySize.begin(), bySize.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    std::vector<Number> files;
+    for (std::size_t i = 0; i < bySize.size();) {
         std::size_t end = i + 1;
-        while (end < files.size() && Size(files[end]) == Size(files[i])) {
+        while (end < bySize.size() && bySize[end].first == bySize[i].first) {
             ++end;
         }
         if (end - i > 1) {
-            std::copy(files.begin() + static_cast<std::ptrdiff_t>(i),
-                      files.begin() + static_cast<std::ptrdiff_t>(end),
-                      files.begin() + static_cast<std::ptrdiff_t>(kept));
-            kept += end - i;
+            for (; i < end; ++i) {
+                files.push_back(bySize[i].second);
+            }
         }
         i = end;
     }
-    files.resize(kept);
     return files;
 }
 
