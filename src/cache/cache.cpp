@@ -64,15 +64,15 @@ std::uint64_t IdentityHash::operator()(const CX::IO::FileIdentity& identity) con
 
 // In a table over a power of two of slots, at most half of them taken, probed in turn from
 // the identity's hash: the slot holding the record identityOf tells is the file's, or the
-// free slot where it would go. A slot's tag (the hash's high half) settles almost every
-// probe without the record itself, which lies elsewhere in memory: a first run inserts
-// every file, and a look at a record for each probe cost it more than the rest of the
-// table's work.
+// free slot where it would go, and in tag the tag a record placed there takes. A slot's tag
+// (the hash's high half) settles almost every probe without the record itself, which lies
+// elsewhere in memory: a first run inserts every file, and a look at a record for each
+// probe cost it more than the rest of the table's work.
 template <class IdentityOf>
 std::size_t SlotOf(const std::vector<Slot>& slots, const CX::IO::FileIdentity& identity,
-                   IdentityOf identityOf) {
+                   IdentityOf identityOf, std::uint32_t& tag) {
     const std::uint64_t hash = IdentityHash()(identity);
-    const std::uint32_t tag = static_cast<std::uint32_t>(hash >> 32);
+    tag = static_cast<std::uint32_t>(hash >> 32);
     const std::size_t mask = slots.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
         const Slot& slot = slots[at];
@@ -91,18 +91,12 @@ std::size_t TableSize(std::size_t records) {
     return slots;
 }
 
-void Place(Slot& slot, const CX::IO::FileIdentity& identity, std::size_t number) {
-    slot.Number = static_cast<std::uint32_t>(number);
-    slot.Tag = static_cast<std::uint32_t>(IdentityHash()(identity) >> 32);
-}
-
 void Cache::Start(std::vector<Entry> entries) {
     m_loaded = std::move(entries);
     m_indexed = 0;
     m_slots.assign(TableSize(m_loaded.size()), Slot{});
     const auto loaded = [this](std::uint32_t number) { return m_loaded[number - 1].Identity; };
     m_runMoment = m_clock.Now();
-    const std::int64_t now = m_runMoment;
     // A slot holds a record's number plus one in 32 bits: past that many records, the rest
     // are not looked up (their files are read) and kept as they are.
     const std::size_t indexable = std::min<std::size_t>(m_loaded.size(), 0xFFFFFFFEu);
@@ -110,14 +104,15 @@ void Cache::Start(std::vector<Entry> entries) {
         const Entry& entry = m_loaded[i];
         // A moment beyond the clock (a record from a clock set ahead) is never trusted: the
         // record stays out of the lookup and is replaced when the file is read.
-        if (entry.ReadFrom > now) {
+        if (entry.ReadFrom > m_runMoment) {
             continue;
         }
-        m_dropsDue = m_dropsDue || entry.LastSeen < now - KeepUnseen;
-        Slot& slot = m_slots[SlotOf(m_slots, entry.Identity, loaded)];
+        m_dropsDue = m_dropsDue || entry.LastSeen < m_runMoment - KeepUnseen;
+        std::uint32_t tag = 0;
+        Slot& slot = m_slots[SlotOf(m_slots, entry.Identity, loaded, tag)];
         if (slot.Number == 0) {
             ++m_indexed;
-            Place(slot, entry.Identity, i + 1);
+            slot = Slot{static_cast<std::uint32_t>(i + 1), tag};
         } else if (m_loaded[slot.Number - 1].ReadFrom < entry.ReadFrom) {
             slot.Number = static_cast<std::uint32_t>(i + 1);
         }
@@ -128,8 +123,9 @@ std::size_t Cache::Find(const CX::IO::FileIdentity& identity) const {
     if (m_indexed == 0) {
         return NotFound;
     }
-    const Slot slot = m_slots[SlotOf(
-        m_slots, identity, [this](std::uint32_t number) { return m_loaded[number - 1].Identity; })];
+    std::uint32_t tag = 0;
+    const auto loaded = [this](std::uint32_t number) { return m_loaded[number - 1].Identity; };
+    const Slot slot = m_slots[SlotOf(m_slots, identity, loaded, tag)];
     return slot.Number == 0 ? NotFound : slot.Number - 1;
 }
 
@@ -196,9 +192,10 @@ std::vector<Cache::Piece> Cache::Kept() const {
     const auto fresh = [this](std::uint32_t number) { return IdentityOf(FreshAt(number - 1)); };
     for (std::size_t i = 0; i < m_freshCount; ++i) {
         const CX::IO::FileIdentity identity = IdentityOf(FreshAt(i));
-        Slot& slot = slots[SlotOf(slots, identity, fresh)];
+        std::uint32_t tag = 0;
+        Slot& slot = slots[SlotOf(slots, identity, fresh, tag)];
         if (slot.Number == 0) {
-            Place(slot, identity, i + 1);
+            slot = Slot{static_cast<std::uint32_t>(i + 1), tag};
             continue;
         }
         const Entry held = DecodeOwn(FreshAt(slot.Number - 1));
